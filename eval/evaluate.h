@@ -1,0 +1,41 @@
+#pragma once
+
+#include "labelmap.h"
+#include "matching.h"
+#include "scores.h"
+
+#include <string>
+#include <vector>
+
+namespace corvanel {
+
+// Everything one page's evaluation reads.
+struct PageRequest {
+    PageContext page;
+    PageSize size;               // the page image's size; replaced by headers when they are read
+    std::int32_t threshold = 90; // T, percent
+    WeightTexts weights;
+    bool batch = false;          // "Batch" ticked now: produce the report row
+};
+
+struct PageEvaluation {
+    bool success = false;
+    // A table could not be allocated: the caller ends the process with exit code -1.
+    bool fatal = false;
+    std::vector<std::string> messages;  // message-box texts, in the order shown
+    PageSize size;                      // page size after the readers
+    Counts counts;
+    Rates rates;
+    MatchDetail detail;
+    std::string reportRow;              // only in a batch; ends with a TAB
+};
+
+// Reads both label maps of the page, matches their regions and computes the
+// scores. On failure nothing but `messages` (and `fatal`) is meaningful.
+PageEvaluation EvaluatePage(const PageRequest& request);
+
+// The same on maps already in memory, which must have one size.
+PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
+                            const Weights& weights, bool batch);
+
+}  // namespace corvanel

@@ -1,0 +1,181 @@
+#include "labelmap.h"
+
+#include "flat_map.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static_assert(std::endian::native == std::endian::little,
+              "label maps are read as little-endian blocks straight into memory");
+
+namespace corvanel {
+
+namespace fs = std::filesystem;
+
+fs::path labelMapPath(const fs::path& workspace, MapKind kind, Level level,
+                      const fs::path& pagePath) {
+    fs::path name = pagePath.filename();
+    name += ".dat";
+    return workspace / (kind == MapKind::GroundTruth ? "gt" : "results") /
+           (level == Level::Lines ? "lines" : "words") / name;
+}
+
+LabelMap::LabelMap(std::int32_t width, std::int32_t height)
+    : width_(width),
+      height_(height),
+      labels_(std::make_unique_for_overwrite<std::int32_t[]>(pixelCount())) {}
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool readFully(int fd, void* buffer, std::size_t bytes) {
+    auto* out = static_cast<char*>(buffer);
+    while (bytes > 0) {
+        ssize_t got = ::read(fd, out, bytes);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        bytes -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::int32_t littleEndian32(const unsigned char* b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) |
+                                     static_cast<std::uint32_t>(b[1]) << 8 |
+                                     static_cast<std::uint32_t>(b[2]) << 16 |
+                                     static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+bool anyNegative(const std::int32_t* labels, std::size_t count) {
+    std::int32_t bits = 0;
+    for (std::size_t i = 0; i < count; ++i) bits |= labels[i];
+    return bits < 0;
+}
+
+ReadError problem(ReadFailure kind, const fs::path& path, const std::string& detail = {}) {
+    std::string message = "Problem with file " + path.filename().string();
+    if (!detail.empty()) message += ": " + detail;
+    return {kind, std::move(message)};
+}
+
+// Reading in slices keeps each slice in cache for the negative-label check.
+constexpr std::size_t kSliceLabels = std::size_t{1} << 18;
+
+}  // namespace
+
+ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, PageSize& size) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) return ReadError{ReadFailure::Missing, {}};
+
+    FileDescriptor file(path);
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return problem(ReadFailure::Unreadable, path);
+    const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
+
+    PageSize mapSize = size;
+    std::uint64_t offset = 0;
+    if (readHeader) {
+        unsigned char header[8];
+        if (fileBytes < sizeof header || !readFully(file.get(), header, sizeof header))
+            return problem(ReadFailure::Malformed, path);
+        mapSize = {littleEndian32(header), littleEndian32(header + 4)};
+        offset = sizeof header;
+    }
+    // Both factors are below 2^31, so the byte count fits in 64 bits.
+    if (mapSize.width <= 0 || mapSize.height <= 0)
+        return problem(ReadFailure::Malformed, path);
+    const std::uint64_t labels =
+        static_cast<std::uint64_t>(mapSize.width) * static_cast<std::uint64_t>(mapSize.height);
+    if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)
+        return problem(ReadFailure::Malformed, path);
+
+    LabelMap map;
+    try {
+        map = LabelMap(mapSize.width, mapSize.height);
+    } catch (const std::bad_alloc&) {
+        return ReadError{ReadFailure::Allocation, kind == MapKind::GroundTruth
+                                                      ? "Memory Allocation Problem - ReadGT!"
+                                                      : "Memory Allocation Problem - ReadRS!"};
+    }
+
+    std::int32_t* out = map.data();
+    for (std::size_t done = 0; done < labels;) {
+        const std::size_t slice = std::min<std::size_t>(kSliceLabels, labels - done);
+        if (!readFully(file.get(), out + done, slice * 4)) return problem(ReadFailure::Unreadable, path);
+        if (anyNegative(out + done, slice)) {
+            const auto* first = std::find_if(out + done, out + done + slice,
+                                             [](std::int32_t v) { return v < 0; });
+            const auto index = static_cast<std::size_t>(first - out);
+            const auto width = static_cast<std::size_t>(mapSize.width);
+            return problem(ReadFailure::NegativeLabel, path,
+                           "negative label " + std::to_string(*first) + " at x=" +
+                               std::to_string(index % width) + ", y=" + std::to_string(index / width));
+        }
+        done += slice;
+    }
+    size = mapSize;
+    return map;
+}
+
+ReadResult ReadGT(const PageContext& page, PageSize& size) {
+    return readLabelMap(labelMapPath(page.workspace, MapKind::GroundTruth, page.level, page.pagePath),
+                        MapKind::GroundTruth, page.readHeader, size);
+}
+
+ReadResult ReadRS(const PageContext& page, PageSize& size) {
+    return readLabelMap(labelMapPath(page.workspace, MapKind::Result, page.level, page.pagePath),
+                        MapKind::Result, page.readHeader, size);
+}
+
+RegionTable buildRegionTable(const LabelMap& map) {
+    detail::FlatMap<RegionBox> boxes;
+    const std::int32_t* labels = map.data();
+    for (std::int32_t y = 0; y < map.height(); ++y) {
+        const std::int32_t* row = labels + static_cast<std::size_t>(y) * static_cast<std::size_t>(map.width());
+        for (std::int32_t x = 0; x < map.width();) {
+            const std::int32_t label = row[x];
+            const std::int32_t start = x;
+            while (x < map.width() && row[x] == label) ++x;
+            if (label == 0) continue;
+            RegionBox& box = boxes[static_cast<std::uint64_t>(label)];
+            if (box.label == 0) {
+                box = {label, start, y, x - 1, y};
+            } else {
+                box.left = std::min(box.left, start);
+                box.right = std::max(box.right, x - 1);
+                box.bottom = y;
+            }
+        }
+    }
+    RegionTable table;
+    table.regions.reserve(boxes.size());
+    boxes.forEach([&](std::uint64_t, const RegionBox& box) { table.regions.push_back(box); });
+    std::sort(table.regions.begin(), table.regions.end(),
+              [](const RegionBox& a, const RegionBox& b) { return a.label < b.label; });
+    return table;
+}
+
+}  // namespace corvanel

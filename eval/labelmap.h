@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace corvanel {
+
+enum class Level { Lines, Words };
+enum class MapKind { GroundTruth, Result };
+
+struct PageSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    friend bool operator==(const PageSize&, const PageSize&) = default;
+};
+
+// workspace/{gt|results}/{lines|words}/<file name of pagePath>.dat; only the
+// page's file name is used, never its folder.
+std::filesystem::path labelMapPath(const std::filesystem::path& workspace, MapKind kind,
+                                   Level level, const std::filesystem::path& pagePath);
+
+// One 32-bit label per pixel, row by row. Labels are never negative once read.
+class LabelMap {
+public:
+    LabelMap() = default;
+    // Allocates width x height labels, uninitialised.
+    LabelMap(std::int32_t width, std::int32_t height);
+
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+    PageSize size() const { return {width_, height_}; }
+    std::size_t pixelCount() const {
+        return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+    }
+    const std::int32_t* data() const { return labels_.get(); }
+    std::int32_t* data() { return labels_.get(); }
+    std::int32_t at(std::int32_t x, std::int32_t y) const {
+        return labels_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                       static_cast<std::size_t>(x)];
+    }
+
+private:
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    std::unique_ptr<std::int32_t[]> labels_;
+};
+
+enum class ReadFailure {
+    Missing,        // no file: the caller shows nothing
+    Unreadable,     // exists but cannot be opened or read
+    Malformed,      // header out of range or file too short
+    NegativeLabel,  // a label below 0
+    Allocation,     // the map could not be allocated
+};
+
+struct ReadError {
+    ReadFailure kind;
+    std::string message;  // the text to show; empty for Missing
+};
+
+// A label map or the reason it could not be read.
+class ReadResult {
+public:
+    ReadResult(LabelMap map) : value_(std::move(map)) {}
+    ReadResult(ReadError error) : value_(std::move(error)) {}
+    bool ok() const { return std::holds_alternative<LabelMap>(value_); }
+    LabelMap& map() { return std::get<LabelMap>(value_); }
+    const ReadError& error() const { return std::get<ReadError>(value_); }
+
+private:
+    std::variant<LabelMap, ReadError> value_;
+};
+
+// Reads a label map of size.width x size.height labels, or, with readHeader, of
+// the size its 8-byte header gives; that size is then stored into `size`, but
+// only once the map has been read whole. Never allocates more than the file
+// can fill. `kind` picks the wording of the allocation message.
+ReadResult readLabelMap(const std::filesystem::path& path, MapKind kind, bool readHeader,
+                        PageSize& size);
+
+// What both readers need to find a page's map.
+struct PageContext {
+    std::filesystem::path workspace;
+    std::filesystem::path pagePath;  // current page path
+    Level level = Level::Lines;
+    bool readHeader = false;  // "Read Ix,Iy"
+};
+
+ReadResult ReadGT(const PageContext& page, PageSize& size);
+ReadResult ReadRS(const PageContext& page, PageSize& size);
+
+// Bounding box and presence of each label that occurs in a map, for drawing.
+struct RegionBox {
+    std::int32_t label;
+    std::int32_t left, top, right, bottom;  // inclusive
+};
+
+struct RegionTable {
+    std::vector<RegionBox> regions;  // ascending label
+    std::size_t regionCount() const { return regions.size(); }
+};
+
+RegionTable buildRegionTable(const LabelMap& map);
+
+}  // namespace corvanel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "labelmap.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace corvanel {
+
+// Pixels shared by ground-truth region i and result region j, for the pairs
+// that share any. Kept twice: by rows (ascending j within a row) and by
+// columns (ascending i within a column), which is all the matching needs.
+struct SparseOverlaps {
+    std::vector<std::size_t> rowStart;     // N + 1 entries: row i is [rowStart[i], rowStart[i+1])
+    std::vector<std::int32_t> pairGt;      // i of each pair, pairs in row order
+    std::vector<std::int32_t> pairRs;      // j of each pair
+    std::vector<std::int64_t> pairShared;  // shared pixels (not scaled by 100)
+    std::vector<std::size_t> colStart;     // M + 1 entries: column j is [colStart[j], colStart[j+1])
+    std::vector<std::size_t> colPairs;     // pair indices, column by column
+
+    std::size_t pairCount() const { return pairShared.size(); }
+};
+
+// Region areas and overlaps of one page, regions compacted to the labels
+// that occur. Region i is gtLabels[i], region j is rsLabels[j].
+struct OverlapTable {
+    std::vector<std::int32_t> gtLabels;      // ascending
+    std::vector<std::int32_t> rsLabels;      // ascending
+    std::vector<std::int64_t> pinakas2;      // area of ground-truth region i
+    std::vector<std::int64_t> BlackCounter;  // area of result region j
+    SparseOverlaps pinakas;
+
+    std::int32_t N() const { return static_cast<std::int32_t>(gtLabels.size()); }
+    std::int32_t M() const { return static_cast<std::int32_t>(rsLabels.size()); }
+};
+
+// One pass over both maps, which must have the same size and non-negative labels.
+OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs);
+
+}  // namespace corvanel

@@ -1,0 +1,149 @@
+#include "scores.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace corvanel {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view skipLeadingBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    text = skipLeadingBlanks(text);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::optional<double> parseDecimal(std::string_view text) {
+    text = trimBlanks(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    // from_chars would also take "inf" and "nan", which are no decimal numbers.
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.'))
+        return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
+                                           std::chars_format::general);
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return negative ? -value : value;
+}
+
+std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+std::string formatInt(std::int64_t v) { return std::to_string(v); }
+
+}  // namespace
+
+std::optional<std::int32_t> parseWholeNumber(std::string_view text) {
+    text = skipLeadingBlanks(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return std::nullopt;
+    }
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::int32_t parseThreshold(std::string_view text) { return parseWholeNumber(text).value_or(95); }
+
+std::string thresholdProblem(std::int32_t T) {
+    if (T >= 1) return {};
+    return "MC_thres(%) must be at least 1 (it is " + std::to_string(T) + "); nothing was evaluated";
+}
+
+std::variant<Weights, std::string> parseWeights(const WeightTexts& texts) {
+    Weights w;
+    const auto w1 = parseWholeNumber(texts.one2one);
+    if (!w1) return inQuotes(texts.one2one) + " is not a valid integer value";
+    w.w1 = *w1;
+    std::int64_t* decimals[] = {&w.w2, &w.w3};
+    const std::string* decimalTexts[] = {&texts.one2many, &texts.many2one};
+    for (int k = 0; k < 2; ++k) {
+        const auto value = parseDecimal(*decimalTexts[k]);
+        if (!value) return inQuotes(*decimalTexts[k]) + " is not a valid floating point value";
+        const double truncated = std::trunc(*value);
+        if (!(truncated >= std::numeric_limits<std::int32_t>::min() &&
+              truncated <= std::numeric_limits<std::int32_t>::max()))
+            return inQuotes(*decimalTexts[k]) + " is out of range for a weight";
+        *decimals[k] = static_cast<std::int64_t>(truncated);
+    }
+    return w;
+}
+
+std::string percentText(double rate) {
+    // Rates are never negative with non-negative weights; a negative one keeps
+    // its sign in front rather than inside the decimals.
+    std::string text;
+    if (rate < 0) {
+        text = "-";
+        rate = -rate;
+    }
+    const double whole = std::trunc(rate);
+    const auto p = static_cast<std::int64_t>(whole);
+    const auto d = static_cast<std::int64_t>(100.0 * (rate - whole));
+    text += formatInt(p) + ".";
+    // Exactly 100 shows one decimal ("100.0%"); any other value two.
+    if (d < 10 && !(p == 100 && d == 0)) text += "0";
+    return text + formatInt(d) + "%";
+}
+
+std::string fixed2(double value) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    if (ec != std::errc{}) return "nan";
+    return std::string(buffer, end);
+}
+
+namespace {
+
+Rates rates(const Counts& c, const Weights& w, const char* undefined) {
+    Rates r;
+    if (c.N != 0) {
+        r.DR = static_cast<double>(w.w1 * c.one2one + w.w2 * c.g_one2many + w.w3 * c.g_many2one) /
+               static_cast<double>(c.N);
+        r.drText = percentText(r.DR);
+    } else {
+        r.drText = undefined;
+    }
+    if (c.M != 0) {
+        r.RA = static_cast<double>(w.w1 * c.one2one + w.w2 * c.d_one2many + w.w3 * c.d_many2one) /
+               static_cast<double>(c.M);
+        r.raText = percentText(r.RA);
+    } else {
+        r.raText = undefined;
+    }
+    if (c.N != 0 && c.M != 0) {
+        r.FM = r.DR + r.RA != 0 ? 2 * r.DR * r.RA / (r.DR + r.RA) : 0.0;
+        r.fmText = percentText(r.FM);
+    } else {
+        r.fmText = undefined;
+    }
+    return r;
+}
+
+}  // namespace
+
+Rates pageRates(const Counts& counts, const Weights& weights) { return rates(counts, weights, "--%"); }
+
+Rates batchRates(const Counts& sums, const Weights& weights) { return rates(sums, weights, "---"); }
+
+std::string reportRow(const Rates& r, const Counts& c) {
+    std::string row;
+    for (double v : {r.DR, r.RA, r.FM}) row += fixed2(v) + "\t";
+    for (std::int64_t v : {c.N, c.M, c.one2one}) row += formatInt(v) + "\t";
+    return row;
+}
+
+}  // namespace corvanel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "matching.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace corvanel {
+
+// A whole decimal number in 32-bit range: optional leading blanks, an
+// optional sign, digits, nothing after.
+std::optional<std::int32_t> parseWholeNumber(std::string_view text);
+
+// The threshold as "MC_thres(%)" holds it: a text that is not a whole number gives 95.
+std::int32_t parseThreshold(std::string_view text);
+
+// Message for a threshold that cannot be used, or empty when T >= 1.
+std::string thresholdProblem(std::int32_t T);
+
+// The three weight texts as the weight fields hold them.
+struct WeightTexts {
+    std::string one2one = "100";
+    std::string one2many = "0";
+    std::string many2one = "0";
+};
+
+struct Weights {
+    std::int64_t w1 = 100;
+    std::int64_t w2 = 0;
+    std::int64_t w3 = 0;
+};
+
+// w1 is read as a whole number, w2 and w3 as decimal numbers truncated toward
+// zero. A text that is neither gives a message naming it.
+std::variant<Weights, std::string> parseWeights(const WeightTexts& texts);
+
+// Two decimals truncated, "100.0%" for exactly 100 ("95.83%", "0.00%").
+std::string percentText(double rate);
+
+// "%.2f" regardless of the process locale.
+std::string fixed2(double value);
+
+struct Rates {
+    double DR = -1.0;  // percent; -1 when N is 0
+    double RA = -1.0;  // percent; -1 when M is 0
+    double FM = -1.0;  // percent; -1 when N or M is 0
+    std::string drText, raText, fmText;
+};
+
+// Scores of one page; undefined ones show as "--%".
+Rates pageRates(const Counts& counts, const Weights& weights);
+
+// Pooled scores of a batch from its summed counts; undefined ones show as "---".
+Rates batchRates(const Counts& sums, const Weights& weights);
+
+// DR, RA, FM "%.2f" and N, M, one2one "%d", each followed by a TAB.
+std::string reportRow(const Rates& rates, const Counts& counts);
+
+}  // namespace corvanel
