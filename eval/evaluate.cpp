@@ -16,6 +16,10 @@ PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t
                             const Weights& weights, bool batch) {
     PageEvaluation out;
     out.size = gt.size();
+    if (std::string problem = thresholdProblem(threshold); !problem.empty()) {
+        out.messages.push_back(std::move(problem));
+        return out;
+    }
     try {
         const OverlapTable table = countOverlaps(gt, rs);
         Matching matching = matchRegions(table, threshold);
