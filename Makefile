@@ -16,7 +16,7 @@ build: deps
 
 # The engine and its tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCORVANEL_SANITIZE=ON -DCORVANEL_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCORVANEL_SANITIZE=ON -DCORVANEL_BENCH=OFF -DCORVANEL_QT=OFF
 	cmake --build $(ASAN_BUILD)
 
 test: build build-asan
@@ -29,6 +29,7 @@ demo: build
 
 bench: build
 	$(BUILD)/bench/corvanel_bench_engine
+	$(BUILD)/bench/corvanel_bench_batch
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -39,10 +39,10 @@ fs::path workspace() {
     static const fs::path dir = [] {
         fs::path d = fs::temp_directory_path() / ("corvanel-bench-" + std::to_string(::getpid()));
         for (const Case& c : kCases) {
-            synth::PageSpec spec;
-            spec.lines = c.lines;
-            spec.wordsPerLine = c.wordsPerLine;
-            const synth::SyntheticPage page = synth::makePage(spec);
+            synth::PageLayout layout;
+            layout.lines = c.lines;
+            layout.wordsPerLine = c.wordsPerLine;
+            const synth::SyntheticPage page = synth::makePage(layout);
             const std::string name = std::string(c.name) + ".tif.dat";
             const bool lines = c.level == Level::Lines;
             synth::writeLabelMap(d / "gt" / (lines ? "lines" : "words") / name, lines ? page.gtLines : page.gtWords);

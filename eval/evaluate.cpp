@@ -10,19 +10,27 @@ namespace {
 
 std::string sizeText(PageSize s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
-}  // namespace
-
-PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
-                            const Weights& weights, bool batch) {
+PageEvaluation refused(PageSize size, std::string message) {
     PageEvaluation out;
-    out.size = gt.size();
-    if (std::string problem = thresholdProblem(threshold); !problem.empty()) {
-        out.messages.push_back(std::move(problem));
-        return out;
-    }
+    out.size = size;
+    out.messages.push_back(std::move(message));
+    return out;
+}
+
+PageEvaluation readFailure(PageSize size, const ReadError& error) {
+    PageEvaluation out;
+    out.size = size;
+    if (!error.message.empty()) out.messages.push_back(error.message);
+    return out;
+}
+
+// Matching and scores from counted overlaps.
+PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
+                     bool batch) {
+    PageEvaluation out;
+    out.size = size;
     try {
-        const OverlapTable table = countOverlaps(gt, rs);
-        Matching matching = matchRegions(table, threshold);
+        Matching matching = matchRegions(counter.finish(), threshold);
         out.counts = matching.counts;
         out.detail = std::move(matching.detail);
     } catch (const std::bad_alloc&) {
@@ -36,43 +44,84 @@ PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t
     return out;
 }
 
-PageEvaluation EvaluatePage(const PageRequest& request) {
-    PageEvaluation failed;
-    failed.size = request.size;
-    if (std::string problem = thresholdProblem(request.threshold); !problem.empty()) {
-        failed.messages.push_back(std::move(problem));
-        return failed;
-    }
-    const auto weights = parseWeights(request.weights);
-    if (const auto* problem = std::get_if<std::string>(&weights)) {
-        failed.messages.push_back(*problem);
-        return failed;
-    }
+// Streams both files through the counter a slice at a time, so neither map
+// is ever held whole: memory stays small and the pixels are counted while
+// still in cache. Gives up (nullopt) at the first sign of trouble, which the
+// caller then reports by reading the maps one after the other.
+std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, const std::filesystem::path& gtPath,
+                                                const std::filesystem::path& rsPath, const Weights& weights) {
+    auto gtOpened = LabelMapFile::open(gtPath, request.page.readHeader, request.size);
+    auto rsOpened = LabelMapFile::open(rsPath, request.page.readHeader, request.size);
+    auto* gt = std::get_if<LabelMapFile>(&gtOpened);
+    auto* rs = std::get_if<LabelMapFile>(&rsOpened);
+    if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
 
-    PageSize gtSize = request.size;
-    ReadResult gt = ReadGT(request.page, gtSize);
-    failed.size = gtSize;
-    if (!gt.ok()) {
-        if (!gt.error().message.empty()) failed.messages.push_back(gt.error().message);
-        return failed;
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    OverlapCounter counter;
+    try {
+        std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
+        const std::size_t labels = gt->labelCount();
+        for (std::size_t done = 0; done < labels; done += kSlice) {
+            const std::size_t n = std::min(kSlice, labels - done);
+            if (gt->read(gtSlice.data(), n) || rs->read(rsSlice.data(), n)) return std::nullopt;
+            counter.add(gtSlice.data(), rsSlice.data(), n);
+        }
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
     }
-    PageSize rsSize = gtSize;
-    ReadResult rs = ReadRS(request.page, rsSize);
-    failed.size = rsSize;
-    if (!rs.ok()) {
-        if (!rs.error().message.empty()) failed.messages.push_back(rs.error().message);
-        return failed;
+    if (counter.negativeLabel()) return std::nullopt;
+    return score(counter, gt->size(), request.threshold, weights, request.batch);
+}
+
+}  // namespace
+
+PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
+                            const Weights& weights, bool batch) {
+    if (std::string problem = thresholdProblem(threshold); !problem.empty())
+        return refused(gt.size(), std::move(problem));
+    if (gt.size() != rs.size())
+        return refused(gt.size(), "Label maps of different sizes: ground truth " + sizeText(gt.size()) +
+                                      ", result " + sizeText(rs.size()));
+    OverlapCounter counter;
+    try {
+        counter.add(gt.data(), rs.data(), gt.pixelCount());
+    } catch (const std::bad_alloc&) {
+        PageEvaluation out = refused(gt.size(), "Memory Allocation Problem!");
+        out.fatal = true;
+        return out;
     }
+    if (counter.negativeLabel())
+        return refused(gt.size(), "A label map holds a negative label; the page was not evaluated");
+    return score(counter, gt.size(), threshold, weights, batch);
+}
+
+PageEvaluation EvaluatePage(const PageRequest& request) {
+    if (std::string problem = thresholdProblem(request.threshold); !problem.empty())
+        return refused(request.size, std::move(problem));
+    const auto weights = parseWeights(request.weights);
+    if (const auto* problem = std::get_if<std::string>(&weights)) return refused(request.size, *problem);
+
+    const PageContext& page = request.page;
+    const auto gtPath = labelMapPath(page.workspace, MapKind::GroundTruth, page.level, page.pagePath);
+    const auto rsPath = labelMapPath(page.workspace, MapKind::Result, page.level, page.pagePath);
+    if (auto done = evaluateStreaming(request, gtPath, rsPath, std::get<Weights>(weights))) return std::move(*done);
+
+    // Something is wrong with the maps: read them whole, ground truth first,
+    // so the reader that fails first is the one reported.
+    PageSize size = request.size;
+    ReadResult gt = readLabelMap(gtPath, MapKind::GroundTruth, page.readHeader, size);
+    if (!gt.ok()) return readFailure(size, gt.error());
+    ReadResult rs = readLabelMap(rsPath, MapKind::Result, page.readHeader, size);
+    if (!rs.ok()) return readFailure(size, rs.error());
     if (gt.map().size() != rs.map().size()) {
-        const auto name = request.page.pagePath.filename().string();
-        failed.messages.push_back("Label maps of different sizes for " + name + ": ground truth " +
-                                  sizeText(gt.map().size()) + ", result " + sizeText(rs.map().size()) +
-                                  "; the page was not evaluated");
-        return failed;
+        return refused(size, "Label maps of different sizes for " + page.pagePath.filename().string() +
+                                 ": ground truth " + sizeText(gt.map().size()) + ", result " +
+                                 sizeText(rs.map().size()) + "; the page was not evaluated");
     }
+    // Both read whole after all (the trouble has passed): evaluate them.
     PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, std::get<Weights>(weights),
                                       request.batch);
-    out.size = rsSize;
+    out.size = size;
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,20 +36,6 @@ LabelMap::LabelMap(std::int32_t width, std::int32_t height)
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 bool readFully(int fd, void* buffer, std::size_t bytes) {
     auto* out = static_cast<char*>(buffer);
     while (bytes > 0) {
@@ -68,6 +55,17 @@ std::int32_t littleEndian32(const unsigned char* b) {
                                      static_cast<std::uint32_t>(b[3]) << 24);
 }
 
+ReadError problem(ReadFailure kind, const fs::path& path, const std::string& detail = {}) {
+    std::string message = "Problem with file " + path.filename().string();
+    if (!detail.empty()) message += ": " + detail;
+    return {kind, std::move(message)};
+}
+
+// Reading in slices keeps each slice in cache for the negative-label check.
+constexpr std::size_t kSliceLabels = std::size_t{1} << 16;
+
+}  // namespace
+
 // Eight independent lanes, so the compiler turns the loop into vector ORs.
 bool anyNegative(const std::int32_t* labels, std::size_t count) {
     std::int32_t lanes[8] = {};
@@ -80,47 +78,64 @@ bool anyNegative(const std::int32_t* labels, std::size_t count) {
     return bits < 0;
 }
 
-ReadError problem(ReadFailure kind, const fs::path& path, const std::string& detail = {}) {
-    std::string message = "Problem with file " + path.filename().string();
-    if (!detail.empty()) message += ": " + detail;
-    return {kind, std::move(message)};
+ReadError negativeLabelError(const fs::path& path, std::int32_t label, std::size_t first, std::int32_t width) {
+    const auto w = static_cast<std::size_t>(width);
+    return problem(ReadFailure::NegativeLabel, path,
+                   "negative label " + std::to_string(label) + " at x=" + std::to_string(first % w) +
+                       ", y=" + std::to_string(first / w));
 }
 
-// Reading in slices keeps each slice in cache for the negative-label check.
-constexpr std::size_t kSliceLabels = std::size_t{1} << 18;
-
-}  // namespace
-
-ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, PageSize& size) {
+std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size) {
     std::error_code ec;
     if (!fs::exists(path, ec)) return ReadError{ReadFailure::Missing, {}};
 
-    FileDescriptor file(path);
+    LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC), size);
     struct stat info {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (file.fd_ < 0 || ::fstat(file.fd_, &info) != 0 || !S_ISREG(info.st_mode))
         return problem(ReadFailure::Unreadable, path);
     const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
 
-    PageSize mapSize = size;
     std::uint64_t offset = 0;
     if (readHeader) {
         unsigned char header[8];
-        if (fileBytes < sizeof header || !readFully(file.get(), header, sizeof header))
+        if (fileBytes < sizeof header || !readFully(file.fd_, header, sizeof header))
             return problem(ReadFailure::Malformed, path);
-        mapSize = {littleEndian32(header), littleEndian32(header + 4)};
+        file.size_ = {littleEndian32(header), littleEndian32(header + 4)};
         offset = sizeof header;
     }
     // Both factors are below 2^31, so the byte count fits in 64 bits.
-    if (mapSize.width <= 0 || mapSize.height <= 0)
-        return problem(ReadFailure::Malformed, path);
-    const std::uint64_t labels =
-        static_cast<std::uint64_t>(mapSize.width) * static_cast<std::uint64_t>(mapSize.height);
+    if (file.size_.width <= 0 || file.size_.height <= 0) return problem(ReadFailure::Malformed, path);
+    const std::uint64_t labels = static_cast<std::uint64_t>(file.size_.width) *
+                                 static_cast<std::uint64_t>(file.size_.height);
     if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)
         return problem(ReadFailure::Malformed, path);
+    return file;
+}
+
+LabelMapFile::LabelMapFile(LabelMapFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+
+LabelMapFile::~LabelMapFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t LabelMapFile::labelCount() const {
+    return static_cast<std::size_t>(size_.width) * static_cast<std::size_t>(size_.height);
+}
+
+std::optional<ReadError> LabelMapFile::read(std::int32_t* out, std::size_t count) {
+    if (!readFully(fd_, out, count * 4)) return problem(ReadFailure::Unreadable, path_);
+    return std::nullopt;
+}
+
+ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, PageSize& size) {
+    auto opened = LabelMapFile::open(path, readHeader, size);
+    if (auto* error = std::get_if<ReadError>(&opened)) return std::move(*error);
+    LabelMapFile& file = std::get<LabelMapFile>(opened);
 
     LabelMap map;
     try {
-        map = LabelMap(mapSize.width, mapSize.height);
+        map = LabelMap(file.size().width, file.size().height);
     } catch (const std::bad_alloc&) {
         return ReadError{ReadFailure::Allocation, kind == MapKind::GroundTruth
                                                       ? "Memory Allocation Problem - ReadGT!"
@@ -128,21 +143,19 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
     }
 
     std::int32_t* out = map.data();
+    const std::size_t labels = file.labelCount();
+    bool negative = false;
     for (std::size_t done = 0; done < labels;) {
-        const std::size_t slice = std::min<std::size_t>(kSliceLabels, labels - done);
-        if (!readFully(file.get(), out + done, slice * 4)) return problem(ReadFailure::Unreadable, path);
-        if (anyNegative(out + done, slice)) {
-            const auto* first = std::find_if(out + done, out + done + slice,
-                                             [](std::int32_t v) { return v < 0; });
-            const auto index = static_cast<std::size_t>(first - out);
-            const auto width = static_cast<std::size_t>(mapSize.width);
-            return problem(ReadFailure::NegativeLabel, path,
-                           "negative label " + std::to_string(*first) + " at x=" +
-                               std::to_string(index % width) + ", y=" + std::to_string(index / width));
-        }
+        const std::size_t slice = std::min(kSliceLabels, labels - done);
+        if (auto error = file.read(out + done, slice)) return std::move(*error);
+        negative = negative || anyNegative(out + done, slice);
         done += slice;
     }
-    size = mapSize;
+    if (negative) {
+        const auto* first = std::find_if(out, out + labels, [](std::int32_t v) { return v < 0; });
+        return negativeLabelError(path, *first, static_cast<std::size_t>(first - out), map.width());
+    }
+    size = file.size();
     return map;
 }
 

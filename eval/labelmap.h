@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -76,12 +77,47 @@ private:
     std::variant<LabelMap, ReadError> value_;
 };
 
+// A label-map file opened and checked (header, size against the file's
+// length), ready to be read slice by slice.
+class LabelMapFile {
+public:
+    // Opens the map of size.width x size.height labels, or of the size its
+    // header gives. Fails as readLabelMap does, before any label is read.
+    static std::variant<LabelMapFile, ReadError> open(const std::filesystem::path& path, bool readHeader,
+                                                      PageSize size);
+
+    LabelMapFile(LabelMapFile&& other) noexcept;
+    LabelMapFile& operator=(LabelMapFile&&) = delete;
+    LabelMapFile(const LabelMapFile&) = delete;
+    ~LabelMapFile();
+
+    PageSize size() const { return size_; }
+    std::size_t labelCount() const;
+    const std::filesystem::path& path() const { return path_; }
+    // The next `count` labels; on failure, the message naming the file.
+    std::optional<ReadError> read(std::int32_t* out, std::size_t count);
+
+private:
+    LabelMapFile(std::filesystem::path path, int fd, PageSize size) : path_(std::move(path)), fd_(fd), size_(size) {}
+    std::filesystem::path path_;
+    int fd_;
+    PageSize size_;
+};
+
 // Reads a label map of size.width x size.height labels, or, with readHeader, of
 // the size its 8-byte header gives; that size is then stored into `size`, but
 // only once the map has been read whole. Never allocates more than the file
 // can fill. `kind` picks the wording of the allocation message.
 ReadResult readLabelMap(const std::filesystem::path& path, MapKind kind, bool readHeader,
                         PageSize& size);
+
+// True when any of `count` labels is below 0.
+bool anyNegative(const std::int32_t* labels, std::size_t count);
+
+// The refusal of a map holding a negative label, naming the file and the
+// pixel: `first` is the index of the first negative label in the map.
+ReadError negativeLabelError(const std::filesystem::path& path, std::int32_t label, std::size_t first,
+                             std::int32_t width);
 
 // What both readers need to find a page's map.
 struct PageContext {

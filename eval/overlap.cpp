@@ -18,10 +18,14 @@ std::int32_t indexOf(const std::vector<std::int32_t>& sorted, std::int32_t label
     return static_cast<std::int32_t>(std::lower_bound(sorted.begin(), sorted.end(), label) - sorted.begin());
 }
 
+}  // namespace
+
 // Counts runs of equal (gt, rs) label pairs; (0, 0) runs are background and
 // skipped. A pair with one side 0 still counts toward the other side's area.
-detail::FlatMap<std::int64_t> countPairRuns(const std::int32_t* gt, const std::int32_t* rs, std::size_t n) {
-    detail::FlatMap<std::int64_t> runs(1024);
+// Every non-zero label starts a run or repeats its start, so testing run
+// starts finds every negative label. A run cut by a slice border is simply
+// counted in two parts.
+void OverlapCounter::add(const std::int32_t* gt, const std::int32_t* rs, std::size_t n) {
     std::size_t i = 0;
     while (i < n) {
         // Background: test eight pixels at a time while both maps are empty.
@@ -35,19 +39,25 @@ detail::FlatMap<std::int64_t> countPairRuns(const std::int32_t* gt, const std::i
         if (i == n) break;
         const std::int32_t g = gt[i];
         const std::int32_t r = rs[i];
+        if ((g | r) < 0) negative_ = true;
         const std::size_t start = i++;
         while (i < n && gt[i] == g && rs[i] == r) ++i;
-        runs[pairKey(g, r)] += static_cast<std::int64_t>(i - start);
+        runs_[pairKey(g, r)] += static_cast<std::int64_t>(i - start);
     }
-    return runs;
 }
 
-}  // namespace
-
 OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs) {
-    const auto runs = countPairRuns(gt.data(), rs.data(), gt.pixelCount());
+    OverlapCounter counter;
+    counter.add(gt.data(), rs.data(), gt.pixelCount());
+    return counter.finish();
+}
 
+OverlapTable OverlapCounter::finish() const {
     OverlapTable table;
+    table.negativeLabel = negative_;
+    if (negative_) return table;
+    const auto& runs = runs_;
+
     struct Pair {
         std::int32_t g, r;
         std::int64_t shared;

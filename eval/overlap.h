@@ -1,5 +1,6 @@
 #pragma once
 
+#include "flat_map.h"
 #include "labelmap.h"
 
 #include <cstdint>
@@ -29,12 +30,29 @@ struct OverlapTable {
     std::vector<std::int64_t> pinakas2;      // area of ground-truth region i
     std::vector<std::int64_t> BlackCounter;  // area of result region j
     SparseOverlaps pinakas;
+    // A label below 0 was met; the counts are then meaningless and the maps
+    // must be refused.
+    bool negativeLabel = false;
 
     std::int32_t N() const { return static_cast<std::int32_t>(gtLabels.size()); }
     std::int32_t M() const { return static_cast<std::int32_t>(rsLabels.size()); }
 };
 
-// One pass over both maps, which must have the same size and non-negative labels.
+// Counts areas and overlaps of two maps of one size, fed slice by slice, the
+// same pixels of both maps at a time.
+class OverlapCounter {
+public:
+    void add(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
+    // A label below 0 was fed: the maps must be refused.
+    bool negativeLabel() const { return negative_; }
+    OverlapTable finish() const;
+
+private:
+    detail::FlatMap<std::int64_t> runs_{1024};  // pixels per (gt label, result label) pair
+    bool negative_ = false;
+};
+
+// One pass over two whole maps of one size.
 OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs);
 
 }  // namespace corvanel

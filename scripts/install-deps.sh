@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ make cmake ninja-build
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
+  qt6-base-dev qt6-image-formats-plugins
 )
 
 missing=()

@@ -51,30 +51,30 @@ void relabelBox(LabelMap& map, const Box& b, std::int32_t from, std::int32_t to)
     }
 }
 
-LabelMap blank(const PageSpec& spec) {
-    LabelMap map(spec.width, spec.height);
+LabelMap blank(const PageLayout& layout) {
+    LabelMap map(layout.width, layout.height);
     std::fill_n(map.data(), map.pixelCount(), 0);
     return map;
 }
 
 }  // namespace
 
-SyntheticPage makePage(const PageSpec& spec) {
-    std::mt19937_64 rng(spec.seed);
-    SyntheticPage page{blank(spec), blank(spec), blank(spec), blank(spec)};
+SyntheticPage makePage(const PageLayout& layout) {
+    std::mt19937_64 rng(layout.seed);
+    SyntheticPage page{blank(layout), blank(layout), blank(layout), blank(layout)};
 
-    const std::int32_t margin = spec.width / 20;
-    const std::int32_t lineHeight = (spec.height - 2 * margin) / std::max(1, spec.lines);
-    const std::int32_t slot = (spec.width - 2 * margin) / std::max(1, spec.wordsPerLine);
+    const std::int32_t margin = layout.width / 20;
+    const std::int32_t lineHeight = (layout.height - 2 * margin) / std::max(1, layout.lines);
+    const std::int32_t slot = (layout.width - 2 * margin) / std::max(1, layout.wordsPerLine);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     std::uniform_int_distribution<std::int32_t> jitter(0, std::max(1, slot / 8));
 
-    std::vector<std::vector<Box>> words(static_cast<std::size_t>(spec.lines));
+    std::vector<std::vector<Box>> words(static_cast<std::size_t>(layout.lines));
     std::int32_t wordLabel = 0;
-    for (std::int32_t l = 0; l < spec.lines; ++l) {
+    for (std::int32_t l = 0; l < layout.lines; ++l) {
         const std::int32_t top = margin + l * lineHeight + lineHeight / 8;
         const std::int32_t bottom = margin + (l + 1) * lineHeight - lineHeight / 8;
-        for (std::int32_t w = 0; w < spec.wordsPerLine; ++w) {
+        for (std::int32_t w = 0; w < layout.wordsPerLine; ++w) {
             const Box b{margin + w * slot + jitter(rng), top, margin + (w + 1) * slot - jitter(rng) - slot / 10,
                         bottom};
             if (b.right - b.left < 4) continue;
@@ -88,12 +88,12 @@ SyntheticPage makePage(const PageSpec& spec) {
     std::copy_n(page.gtWords.data(), page.gtWords.pixelCount(), page.rsWords.data());
     std::int32_t nextLabel = wordLabel + 1;
     wordLabel = 0;
-    for (std::int32_t l = 0; l < spec.lines; ++l) {
+    for (std::int32_t l = 0; l < layout.lines; ++l) {
         for (const Box& b : words[static_cast<std::size_t>(l)]) {
             ++wordLabel;
             for (std::int32_t y = b.top; y < b.bottom; ++y)
                 for (std::int32_t x = b.left; x < b.right; ++x) {
-                    const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(spec.width) +
+                    const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(layout.width) +
                                            static_cast<std::size_t>(x);
                     if (page.gtWords.data()[at] == wordLabel) {
                         page.gtLines.data()[at] = l + 1;
@@ -104,13 +104,13 @@ SyntheticPage makePage(const PageSpec& spec) {
     }
 
     wordLabel = 0;
-    for (std::int32_t l = 0; l < spec.lines; ++l) {
+    for (std::int32_t l = 0; l < layout.lines; ++l) {
         const auto& line = words[static_cast<std::size_t>(l)];
         for (std::size_t w = 0; w < line.size(); ++w) {
             ++wordLabel;
             const Box& b = line[w];
             const double roll = chance(rng);
-            const double e = spec.errorRate;
+            const double e = layout.errorRate;
             if (roll < e * 0.35) {  // split in two
                 Box right = b;
                 right.left = b.left + (b.right - b.left) / 2;
@@ -127,12 +127,12 @@ SyntheticPage makePage(const PageSpec& spec) {
         }
         // Lines: now and then the result joins two lines or cuts one.
         const double roll = chance(rng);
-        const Box span{0, margin + l * lineHeight, spec.width, margin + (l + 1) * lineHeight};
-        if (roll < spec.errorRate * 0.2 && l + 1 < spec.lines) {
-            relabelBox(page.rsLines, Box{0, span.bottom, spec.width, span.bottom + lineHeight}, l + 2, l + 1);
-        } else if (roll < spec.errorRate * 0.4) {
-            relabelBox(page.rsLines, Box{spec.width / 2, span.top, spec.width, span.bottom}, l + 1,
-                       spec.lines + l + 1);
+        const Box span{0, margin + l * lineHeight, layout.width, margin + (l + 1) * lineHeight};
+        if (roll < layout.errorRate * 0.2 && l + 1 < layout.lines) {
+            relabelBox(page.rsLines, Box{0, span.bottom, layout.width, span.bottom + lineHeight}, l + 2, l + 1);
+        } else if (roll < layout.errorRate * 0.4) {
+            relabelBox(page.rsLines, Box{layout.width / 2, span.top, layout.width, span.bottom}, l + 1,
+                       layout.lines + l + 1);
         }
     }
     // Relabel the result words so the two sides' numbers are unrelated.

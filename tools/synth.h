@@ -11,7 +11,7 @@
 
 namespace corvanel::synth {
 
-struct PageSpec {
+struct PageLayout {
     std::int32_t width = 2500;
     std::int32_t height = 3500;
     std::int32_t lines = 30;
@@ -25,7 +25,7 @@ struct SyntheticPage {
     LabelMap rsLines, rsWords;
 };
 
-SyntheticPage makePage(const PageSpec& spec);
+SyntheticPage makePage(const PageLayout& layout);
 
 // Writes a map in the label-map file format, with the 8-byte size header on request.
 void writeLabelMap(const std::filesystem::path& path, const LabelMap& map, bool header = false);

@@ -450,6 +450,15 @@ TEST_F(EvaluatePageOnFiles, UnreadableMapsFailWithTheReadersMessage) {
         {"ground truth short", Labels{1}, rsLines_, {"Problem with file p01.png.dat"}},
         // The result is not read once the ground truth failed.
         {"ground truth missing, result short", std::nullopt, Labels{1}, {}},
+        // Negative labels are found after both reads; the ground truth is still named first.
+        {"ground truth with a negative label", Labels{1, 1, 0, 2, -7, 0, 2, 2}, rsLines_,
+         {"Problem with file p01.png.dat: negative label -7 at x=0, y=1"}},
+        {"both with negative labels", Labels{-1, 1, 0, 2, 1, 0, 2, 2}, Labels{5, 5, 0, 9, 5, -2, 9, 9},
+         {"Problem with file p01.png.dat: negative label -1 at x=0, y=0"}},
+        {"ground truth negative, result missing", Labels{1, 1, 0, 2, 1, 0, 2, -3}, std::nullopt,
+         {"Problem with file p01.png.dat: negative label -3 at x=3, y=1"}},
+        {"ground truth negative, result short", Labels{1, 1, 0, 2, 1, 0, 2, -3}, Labels{1},
+         {"Problem with file p01.png.dat: negative label -3 at x=3, y=1"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

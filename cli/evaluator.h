@@ -1,0 +1,36 @@
+#pragma once
+
+// corvanel-eval: options, parsing and the run, apart from main() so tests can
+// drive them directly.
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace corvanel::cli {
+
+struct Options {
+    std::filesystem::path workspace;
+    std::string level = "lines";
+    std::string threshold = "90";
+    bool header = false;
+    std::optional<std::string> page;
+    std::string weights = "100,0,0";
+    unsigned jobs = 1;
+    std::optional<std::filesystem::path> json;
+    std::optional<std::filesystem::path> report;
+};
+
+enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
+
+// Parses the command line. Returns an exit code when the program should stop
+// here (help shown, or bad arguments reported on err).
+std::optional<int> parse(int argc, const char* const* argv, Options& options, std::ostream& out,
+                         std::ostream& err);
+
+// Runs the evaluation the options ask for; returns the exit code.
+int run(const Options& options, std::ostream& out, std::ostream& err, bool progress);
+
+}  // namespace corvanel::cli

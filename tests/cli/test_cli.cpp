@@ -1,0 +1,702 @@
+// corvanel-eval end to end: the built binary on workspaces written here, its
+// stdout, stderr, exit code, report and JSON.
+
+#include "batch.h"
+#include "imagesize.h"
+#include "synth.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QImage>
+#include <QImageWriter>
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "corvanel-cli-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// ---------------------------------------------------------------- running the tool
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs corvanel-eval with stdin empty and stdout and stderr captured in files.
+class Tool {
+public:
+    Outcome run(const std::vector<std::string>& args) {
+        const fs::path outFile = scratch_.path() / ("out" + std::to_string(runs_));
+        const fs::path errFile = scratch_.path() / ("err" + std::to_string(runs_));
+        ++runs_;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> all{CORVANEL_EVAL_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, CORVANEL_EVAL_EXE, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) throw std::runtime_error("cannot start " CORVANEL_EVAL_EXE);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) throw std::runtime_error("waitpid failed");
+        }
+        Outcome o;
+        o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        o.out = readBytes(outFile);
+        o.err = readBytes(errFile);
+        return o;
+    }
+
+private:
+    TempDir scratch_;
+    int runs_ = 0;
+};
+
+// ---------------------------------------------------------------- workspaces
+
+// A label map of small square regions on a grid of 5 x 5 cells, row by row.
+class MapBuilder {
+public:
+    explicit MapBuilder(PageSize size) : map_(size.width, size.height) {
+        std::fill_n(map_.data(), map_.pixelCount(), 0);
+    }
+    MapBuilder& block(std::int32_t label, std::int32_t left, std::int32_t top, std::int32_t width,
+                      std::int32_t height) {
+        for (std::int32_t y = top; y < top + height; ++y)
+            for (std::int32_t x = left; x < left + width; ++x)
+                map_.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(map_.width()) +
+                            static_cast<std::size_t>(x)] = label;
+        return *this;
+    }
+    // `count` regions of 4 x 4 pixels in cells firstCell, firstCell + 1, ...,
+    // labelled firstLabel, firstLabel + step, ...
+    MapBuilder& cells(std::int32_t firstCell, std::int32_t count, std::int32_t firstLabel, std::int32_t step = 1) {
+        const std::int32_t perRow = map_.width() / 5;
+        for (std::int32_t k = 0; k < count; ++k) {
+            const std::int32_t cell = firstCell + k;
+            block(firstLabel + k * step, (cell % perRow) * 5, (cell / perRow) * 5, 4, 4);
+        }
+        return *this;
+    }
+    LabelMap take() { return std::move(map_); }
+
+private:
+    LabelMap map_;
+};
+
+constexpr PageSize kPage{40, 20};
+const std::string kHeader = std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to2o\r\n";
+
+class Workspace {
+public:
+    const fs::path& path() const { return dir_.path(); }
+    std::string arg() const { return path().string(); }
+    fs::path image(const std::string& name) const { return path() / "images" / name; }
+    fs::path map(const char* side, const char* level, const std::string& name) const {
+        return path() / side / level / (name + ".dat");
+    }
+    fs::path report() const { return path() / "Results.txt"; }
+
+    void writeImage(const std::string& name, PageSize size) const {
+        fs::create_directories(path() / "images");
+        QImage picture(size.width, size.height, QImage::Format_Mono);
+        picture.setColor(0, qRgb(255, 255, 255));
+        picture.setColor(1, qRgb(0, 0, 0));
+        picture.fill(0);
+        QImageWriter writer(QString::fromStdString(image(name).string()), "tiff");
+        if (!writer.write(picture)) throw std::runtime_error("cannot write the image " + name);
+    }
+
+    void writeMaps(const std::string& name, const char* level, const LabelMap& gt, const LabelMap& rs,
+                   bool header = false) const {
+        synth::writeLabelMap(map("gt", level, name), gt, header);
+        synth::writeLabelMap(map("results", level, name), rs, header);
+    }
+
+    // page01: N = 20, M = 21, 19 one to one; page02: N = M = 18, all one to
+    // one; page03: an image without label maps.
+    void writeExample(PageSize imageSize = kPage, bool header = false) const {
+        writeImage("page01.tif", imageSize);
+        writeMaps("page01.tif", "lines", MapBuilder(kPage).cells(0, 20, 1).take(),
+                  MapBuilder(kPage).cells(0, 19, 101).cells(20, 2, 500).take(), header);
+        writeImage("page02.tif", imageSize);
+        writeMaps("page02.tif", "lines", MapBuilder(kPage).cells(0, 18, 1).take(),
+                  MapBuilder(kPage).cells(0, 18, 3, 7).take(), header);
+        writeImage("page03.tif", imageSize);
+    }
+
+    // One page of every kind of match: a one-to-one pair (1 with 10), a result
+    // region covering two ground-truth regions (20 over 2 and 3), two
+    // ground-truth regions split over result regions (4 into 30, 31; 6 into
+    // 50, 51, 52), a missed region (5) and a spurious one (40).
+    void writeGroups(const std::string& name) const {
+        writeImage(name, kPage);
+        writeMaps(name, "lines",
+                  MapBuilder(kPage)
+                      .block(1, 0, 0, 4, 4)
+                      .block(2, 5, 0, 4, 4)
+                      .block(3, 10, 0, 4, 4)
+                      .block(4, 15, 0, 8, 4)
+                      .block(5, 0, 5, 4, 4)
+                      .block(6, 5, 5, 12, 4)
+                      .take(),
+                  MapBuilder(kPage)
+                      .block(10, 0, 0, 4, 4)
+                      .block(20, 5, 0, 4, 4)
+                      .block(20, 10, 0, 4, 4)
+                      .block(30, 15, 0, 4, 4)
+                      .block(31, 19, 0, 4, 4)
+                      .block(50, 5, 5, 4, 4)
+                      .block(51, 9, 5, 4, 4)
+                      .block(52, 13, 5, 4, 4)
+                      .block(40, 20, 10, 4, 4)
+                      .take());
+    }
+
+private:
+    TempDir dir_;
+};
+
+const std::string kPage01Line = "page01.tif\t95.00\t90.48\t92.68\t20\t21\t19\t\r\n";
+const std::string kPage02Line = "page02.tif\t100.00\t100.00\t100.00\t18\t18\t18\t\r\n";
+const std::string kExampleReport = kHeader + "\r\n" + kPage01Line + kPage02Line + "page03.tif\t\r\n";
+
+const std::string kExampleCounts =
+    "N: 38\n"
+    "M: 39\n"
+    "one2one: 37\n"
+    "g_one2many: 0\n"
+    "g_many2one: 0\n"
+    "d_one2many: 0\n"
+    "d_many2one: 0\n"
+    "Detection Rate: 97.36%\n"
+    "Recognition Accuracy: 94.87%\n"
+    "FM    : 96.10%\n";
+const std::string kExampleOut = kExampleCounts + "Im.: 2\n";
+
+const std::string kPage01Out =
+    "N: 20\n"
+    "M: 21\n"
+    "one2one: 19\n"
+    "g_one2many: 0\n"
+    "g_many2one: 0\n"
+    "d_one2many: 0\n"
+    "d_many2one: 0\n"
+    "Detection Rate: 95.00%\n"
+    "Recognition Accuracy: 90.47%\n"
+    "FM    : 92.68%\n";
+
+void cutOneLabel(const fs::path& path) {
+    const std::string bytes = readBytes(path);
+    writeBytes(path, bytes.substr(0, bytes.size() - 4));
+}
+
+// ---------------------------------------------------------------- batch
+
+TEST(EvalToolBatch, ExamplePrintsTheTotalsAndWritesTheReport) {
+    Workspace ws;
+    ws.writeExample();
+    Tool tool;
+    const Outcome o = tool.run({ws.arg()});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, kExampleOut);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(readBytes(ws.report()), kExampleReport);
+}
+
+TEST(EvalToolBatch, ReportOptionWritesElsewhere) {
+    Workspace ws;
+    ws.writeExample();
+    TempDir elsewhere;
+    const fs::path report = elsewhere.path() / "participant 7.txt";
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--report", report.string()});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, kExampleOut);
+    EXPECT_EQ(readBytes(report), kExampleReport);
+    EXPECT_FALSE(fs::exists(ws.report()));
+}
+
+TEST(EvalToolBatch, ReportThatCannotBeWrittenExitsOneAfterTheTotals) {
+    Workspace ws;
+    ws.writeExample();
+    fs::create_directories(ws.report());
+    Tool tool;
+    const Outcome o = tool.run({ws.arg()});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.out, kExampleOut);
+    EXPECT_EQ(o.err, "Cannot create the report " + ws.report().string() + "\n");
+
+    const fs::path nowhere = ws.path() / "no such folder" / "Results.txt";
+    const Outcome missingFolder = tool.run({ws.arg(), "--report", nowhere.string()});
+    EXPECT_EQ(missingFolder.exitCode, 1);
+    EXPECT_EQ(missingFolder.out, kExampleOut);
+    EXPECT_EQ(missingFolder.err, "Cannot create the report " + nowhere.string() + "\n");
+
+    if (fs::exists("/dev/full")) {
+        const Outcome full = tool.run({ws.arg(), "--report", "/dev/full"});
+        EXPECT_EQ(full.exitCode, 1);
+        EXPECT_EQ(full.out, kExampleOut);
+        EXPECT_EQ(full.err, "Cannot write the report /dev/full\n");
+    }
+}
+
+TEST(EvalToolBatch, MessagesGoToStderrInPageOrder) {
+    Workspace ws;
+    ws.writeExample();
+    cutOneLabel(ws.map("gt", "lines", "page02.tif"));
+    ws.writeMaps("page03.tif", "lines", MapBuilder(kPage).cells(0, 2, 1).take(),
+                 MapBuilder(kPage).cells(0, 2, 1).take());
+    cutOneLabel(ws.map("results", "lines", "page03.tif"));
+    writeBytes(ws.image("page04.tif"), "not an image");
+    Tool tool;
+    for (const char* jobs : {"1", "4"}) {
+        SCOPED_TRACE(jobs);
+        const Outcome o = tool.run({ws.arg(), "--jobs", jobs});
+        EXPECT_EQ(o.exitCode, 0);
+        EXPECT_EQ(o.err,
+                  "Problem with file page02.tif.dat\n"
+                  "Problem with file page03.tif.dat\n"
+                  "Cannot read the page image page04.tif; the page was not evaluated\n");
+        EXPECT_EQ(o.out, kPage01Out + "Im.: 1\n");
+        EXPECT_EQ(readBytes(ws.report()),
+                  kHeader + "\r\n" + kPage01Line + "page02.tif\t\r\npage03.tif\t\r\npage04.tif\t\r\n");
+    }
+}
+
+TEST(EvalToolBatch, EmptyImagesFolderGivesUndefinedScores) {
+    Workspace ws;
+    fs::create_directories(ws.path() / "images");
+    Tool tool;
+    const Outcome o = tool.run({ws.arg()});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out,
+              "N: 0\nM: 0\none2one: 0\ng_one2many: 0\ng_many2one: 0\nd_one2many: 0\nd_many2one: 0\n"
+              "Detection Rate: ---\nRecognition Accuracy: ---\nFM    : ---\nIm.: 0\n");
+    EXPECT_EQ(readBytes(ws.report()), kHeader + "\r\n");
+}
+
+TEST(EvalToolBatch, LevelWordsReadsTheWordMaps) {
+    Workspace ws;
+    ws.writeExample();
+    ws.writeMaps("page02.tif", "words", MapBuilder(kPage).cells(0, 3, 1).take(),
+                 MapBuilder(kPage).cells(0, 1, 9).cells(10, 2, 20).take());
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--level", "words"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out,
+              "N: 3\nM: 3\none2one: 1\ng_one2many: 0\ng_many2one: 0\nd_one2many: 0\nd_many2one: 0\n"
+              "Detection Rate: 33.33%\nRecognition Accuracy: 33.33%\nFM    : 33.33%\nIm.: 1\n");
+    EXPECT_EQ(readBytes(ws.report()),
+              kHeader + "\r\npage01.tif\t\r\npage02.tif\t33.33\t33.33\t33.33\t3\t3\t1\t\r\npage03.tif\t\r\n");
+}
+
+TEST(EvalToolBatch, HeaderOptionTakesTheSizeFromTheMaps) {
+    // The images are of another size than the maps; with headers that does not matter.
+    Workspace ws;
+    ws.writeExample(PageSize{7, 3}, true);
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--header"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, kExampleOut);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(readBytes(ws.report()), kExampleReport);
+}
+
+TEST(EvalToolBatch, ThresholdTextIsReadAsTheFieldReadsIt) {
+    // A result region covering 93 of a ground-truth region's 100 pixels.
+    Workspace ws;
+    ws.writeImage("p.tif", kPage);
+    ws.writeMaps("p.tif", "lines", MapBuilder(kPage).block(1, 0, 0, 10, 10).take(),
+                 MapBuilder(kPage).block(2, 0, 0, 10, 9).block(2, 0, 9, 3, 1).take());
+    Tool tool;
+    const std::string matched =
+        "N: 1\nM: 1\none2one: 1\ng_one2many: 0\ng_many2one: 0\nd_one2many: 0\nd_many2one: 0\n"
+        "Detection Rate: 100.0%\nRecognition Accuracy: 100.0%\nFM    : 100.0%\nIm.: 1\n";
+    const std::string unmatched =
+        "N: 1\nM: 1\none2one: 0\ng_one2many: 0\ng_many2one: 0\nd_one2many: 0\nd_many2one: 0\n"
+        "Detection Rate: 0.00%\nRecognition Accuracy: 0.00%\nFM    : 0.00%\nIm.: 1\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, matched},                              // 90 by default
+        {{"--threshold", "93"}, matched},
+        {{"--threshold", "95"}, unmatched},
+        {{"--threshold", "abc"}, unmatched},        // not a whole number: 95
+        {{"--threshold", "90.5"}, unmatched},
+    };
+    for (const auto& [extra, expected] : cases) {
+        std::vector<std::string> args{ws.arg()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        SCOPED_TRACE(extra.empty() ? "default" : "'" + extra[1] + "'");
+        const Outcome o = tool.run(args);
+        EXPECT_EQ(o.exitCode, 0);
+        EXPECT_EQ(o.out, expected);
+        EXPECT_EQ(o.err, "");
+    }
+}
+
+TEST(EvalToolBatch, WeightsAreReadAsTheHiddenFieldsReadThem) {
+    Workspace ws;
+    ws.writeGroups("g.tif");
+    Tool tool;
+    const std::string counts =
+        "N: 6\nM: 8\none2one: 1\ng_one2many: 1\ng_many2one: 5\nd_one2many: 2\nd_many2one: 2\n";
+    const Outcome byDefault = tool.run({ws.arg()});
+    EXPECT_EQ(byDefault.exitCode, 0);
+    EXPECT_EQ(byDefault.out, counts +
+                                 "Detection Rate: 16.66%\nRecognition Accuracy: 12.50%\nFM    : 14.28%\nIm.: 1\n");
+    // w2 and w3 are decimal numbers truncated toward zero: 40 and 10.
+    const Outcome weighted = tool.run({ws.arg(), "--weights", "100,40.9,10.2"});
+    EXPECT_EQ(weighted.exitCode, 0);
+    EXPECT_EQ(weighted.out, counts +
+                                "Detection Rate: 31.66%\nRecognition Accuracy: 25.00%\nFM    : 27.94%\nIm.: 1\n");
+    // The page's report row is scored with the same weights.
+    EXPECT_EQ(readBytes(ws.report()), kHeader + "\r\ng.tif\t31.67\t25.00\t27.94\t6\t8\t1\t\r\n");
+}
+
+// ---------------------------------------------------------------- one page
+
+TEST(EvalToolPage, PrintsThePageAndLeavesTheReport) {
+    Workspace ws;
+    ws.writeExample();
+    const std::string old = "an old report\r\n";
+    writeBytes(ws.report(), old);
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--page", "page01.tif"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, kPage01Out);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(readBytes(ws.report()), old);
+
+    // Without a report to leave alone, none is created.
+    fs::remove(ws.report());
+    EXPECT_EQ(tool.run({ws.arg(), "--page", "page02.tif"}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(ws.report()));
+}
+
+TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
+    Workspace ws;
+    ws.writeExample();
+    cutOneLabel(ws.map("results", "lines", "page02.tif"));
+    Tool tool;
+
+    const Outcome noMaps = tool.run({ws.arg(), "--page", "page03.tif"});
+    EXPECT_EQ(noMaps.exitCode, 1);
+    EXPECT_EQ(noMaps.out, "");
+
+    const Outcome shortMap = tool.run({ws.arg(), "--page", "page02.tif"});
+    EXPECT_EQ(shortMap.exitCode, 1);
+    EXPECT_EQ(shortMap.out, "");
+    EXPECT_EQ(shortMap.err, "Problem with file page02.tif.dat\n");
+
+    const Outcome noImage = tool.run({ws.arg(), "--page", "page09.tif"});
+    EXPECT_EQ(noImage.exitCode, 1);
+    EXPECT_EQ(noImage.out, "");
+    EXPECT_EQ(noImage.err, "Cannot read the page image page09.tif; the page was not evaluated\n");
+    EXPECT_FALSE(fs::exists(ws.report()));
+}
+
+// ---------------------------------------------------------------- JSON
+
+TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
+    Workspace ws;
+    ws.writeGroups("g.tif");
+    ws.writeImage("h.tif", kPage);  // no label maps
+    ws.writeImage("i.tif", kPage);
+    ws.writeMaps("i.tif", "lines", MapBuilder(kPage).cells(0, 1, 1).take(), MapBuilder(kPage).cells(0, 1, 1).take());
+    cutOneLabel(ws.map("gt", "lines", "i.tif"));
+    ws.writeImage("j.tif", kPage);  // no ground-truth region
+    ws.writeMaps("j.tif", "lines", MapBuilder(kPage).take(), MapBuilder(kPage).cells(3, 1, 77).take());
+    TempDir out;
+    const fs::path file = out.path() / "details.json";
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--json", file.string()});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.err, "Problem with file i.tif.dat\n");
+
+    const json doc = json::parse(readBytes(file));
+    EXPECT_EQ(doc.at("threshold"), 90);
+    EXPECT_EQ(doc.at("level"), "lines");
+    EXPECT_EQ(doc.at("weights"), json::array({100, 0, 0}));
+
+    const json& pages = doc.at("pages");
+    ASSERT_EQ(pages.size(), 4u);
+    std::vector<std::string> names;
+    for (const json& p : pages) names.push_back(p.at("name").get<std::string>());
+    EXPECT_EQ(names, (std::vector<std::string>{"g.tif", "h.tif", "i.tif", "j.tif"}));
+
+    const json& g = pages[0];
+    EXPECT_EQ(g.at("evaluated"), true);
+    EXPECT_EQ(g.at("N"), 6);
+    EXPECT_EQ(g.at("M"), 8);
+    EXPECT_EQ(g.at("one2one"), 1);
+    EXPECT_EQ(g.at("g_one2many"), 1);
+    EXPECT_EQ(g.at("g_many2one"), 5);
+    EXPECT_EQ(g.at("d_one2many"), 2);
+    EXPECT_EQ(g.at("d_many2one"), 2);
+    EXPECT_DOUBLE_EQ(g.at("DR").get<double>(), 100.0 / 6);
+    EXPECT_DOUBLE_EQ(g.at("RA").get<double>(), 12.5);
+    EXPECT_NEAR(g.at("FM").get<double>(), 14.2857142857, 1e-9);
+    EXPECT_EQ(g.at("one2one_pairs"), json::parse(R"([{"gt": 1, "result": 10, "score": 100}])"));
+    EXPECT_EQ(g.at("gt_groups"),
+              json::parse(R"([{"gt": 4, "results": [30, 31]}, {"gt": 6, "results": [50, 51, 52]}])"));
+    EXPECT_EQ(g.at("result_groups"), json::parse(R"([{"result": 20, "gts": [2, 3]}])"));
+    EXPECT_EQ(g.at("unmatched_gt"), json::array({5}));
+    EXPECT_EQ(g.at("unmatched_result"), json::array({40}));
+    EXPECT_EQ(g.at("messages"), json::array());
+
+    const json& h = pages[1];
+    EXPECT_EQ(h.at("evaluated"), false);
+    EXPECT_FALSE(h.contains("N"));
+    EXPECT_FALSE(h.contains("one2one_pairs"));
+    EXPECT_EQ(h.at("messages"), json::array());
+
+    const json& i = pages[2];
+    EXPECT_EQ(i.at("evaluated"), false);
+    EXPECT_EQ(i.at("messages"), json::array({"Problem with file i.tif.dat"}));
+
+    // Undefined rates are null, not -1.
+    const json& j = pages[3];
+    EXPECT_EQ(j.at("evaluated"), true);
+    EXPECT_EQ(j.at("N"), 0);
+    EXPECT_EQ(j.at("M"), 1);
+    EXPECT_TRUE(j.at("DR").is_null());
+    EXPECT_EQ(j.at("RA"), 0.0);
+    EXPECT_TRUE(j.at("FM").is_null());
+    EXPECT_EQ(j.at("unmatched_gt"), json::array());
+    EXPECT_EQ(j.at("unmatched_result"), json::array({77}));
+
+    const json& totals = doc.at("totals");
+    EXPECT_EQ(totals.at("pages_evaluated"), 2);
+    EXPECT_EQ(totals.at("N"), 6);
+    EXPECT_EQ(totals.at("M"), 9);
+    EXPECT_EQ(totals.at("one2one"), 1);
+    EXPECT_EQ(totals.at("g_many2one"), 5);
+    EXPECT_DOUBLE_EQ(totals.at("DR").get<double>(), 100.0 / 6);
+    EXPECT_DOUBLE_EQ(totals.at("RA").get<double>(), 100.0 / 9);
+}
+
+TEST(EvalToolJson, SinglePageWritesOnePageAndNoTotals) {
+    Workspace ws;
+    ws.writeExample();
+    TempDir out;
+    const fs::path file = out.path() / "page.json";
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--page", "page02.tif", "--json", file.string()});
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    const json doc = json::parse(readBytes(file));
+    ASSERT_EQ(doc.at("pages").size(), 1u);
+    EXPECT_EQ(doc.at("pages")[0].at("name"), "page02.tif");
+    EXPECT_EQ(doc.at("pages")[0].at("one2one"), 18);
+    EXPECT_EQ(doc.at("pages")[0].at("one2one_pairs").size(), 18u);
+    EXPECT_FALSE(doc.contains("totals"));
+}
+
+// ---------------------------------------------------------------- parallel pages
+
+// Eight synthetic pages, three of them faulty in different ways.
+class SyntheticWorkspace : public Workspace {
+public:
+    SyntheticWorkspace() {
+        for (int p = 1; p <= 8; ++p) {
+            char name[16];
+            std::snprintf(name, sizeof name, "page%02d.tif", p);
+            synth::PageLayout shape;
+            shape.width = 300;
+            shape.height = 400;
+            shape.lines = 6;
+            shape.wordsPerLine = 4;
+            shape.seed = static_cast<std::uint64_t>(p);
+            shape.errorRate = 0.4;
+            const synth::SyntheticPage page = synth::makePage(shape);
+            writeImage(name, PageSize{shape.width, shape.height});
+            writeMaps(name, "lines", page.gtLines, page.rsLines);
+            writeMaps(name, "words", page.gtWords, page.rsWords);
+        }
+        cutOneLabel(map("gt", "lines", "page03.tif"));
+        cutOneLabel(map("results", "words", "page07.tif"));
+        fs::remove(map("results", "lines", "page05.tif"));
+        writeBytes(image("page06.tif"), "not an image");
+    }
+};
+
+// The same batch through the engine, serially, as the window would run it.
+std::pair<std::string, std::string> engineBatch(const Workspace& ws, Level level, const fs::path& report) {
+    RunSettings s;
+    s.workspace = ws.path();
+    s.level = level;
+    const std::vector<std::string> names = listPages(ws.path() / "images");
+    BatchHooks hooks;
+    hooks.pageCount = [&] { return names.size(); };
+    hooks.selectPage = [&](std::size_t i) { return names[i]; };
+    hooks.level = [&] { return level; };
+    hooks.batchTicked = [] { return true; };
+    std::string messages;
+    const std::optional<BatchResult> r = runBatch(s, report, imaging::readImageSize, hooks,
+                                                  [&](const std::string& m) { messages += m + "\n"; });
+    if (!r) throw std::runtime_error("the engine refused the batch");
+    const Counts& c = r->sums;
+    std::string out = "N: " + std::to_string(c.N) + "\nM: " + std::to_string(c.M) +
+                      "\none2one: " + std::to_string(c.one2one) + "\ng_one2many: " + std::to_string(c.g_one2many) +
+                      "\ng_many2one: " + std::to_string(c.g_many2one) +
+                      "\nd_one2many: " + std::to_string(c.d_one2many) +
+                      "\nd_many2one: " + std::to_string(c.d_many2one) + "\nDetection Rate: " + r->rates.drText +
+                      "\nRecognition Accuracy: " + r->rates.raText + "\nFM    : " + r->rates.fmText +
+                      "\nIm.: " + std::to_string(r->evaluatedPages) + "\n";
+    return {out, messages};
+}
+
+TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
+    SyntheticWorkspace ws;
+    TempDir scratch;
+    Tool tool;
+    const std::pair<const char*, Level> levels[] = {{"lines", Level::Lines}, {"words", Level::Words}};
+    for (const auto& [levelArg, level] : levels) {
+        SCOPED_TRACE(levelArg);
+        const fs::path engineReport = scratch.path() / (std::string(levelArg) + "-engine.txt");
+        const auto [engineOut, engineErr] = engineBatch(ws, level, engineReport);
+        // Both levels have their faulty pages; the rest is evaluated.
+        EXPECT_EQ(engineErr, std::string(level == Level::Lines ? "Problem with file page03.tif.dat\n"
+                                                               : "") +
+                                 "Cannot read the page image page06.tif; the page was not evaluated\n" +
+                                 (level == Level::Words ? "Problem with file page07.tif.dat\n" : ""));
+        EXPECT_NE(engineOut.find(level == Level::Lines ? "Im.: 5\n" : "Im.: 6\n"), std::string::npos) << engineOut;
+
+        std::string firstJson;
+        for (const char* jobs : {"1", "2", "3", "16"}) {
+            SCOPED_TRACE(jobs);
+            const fs::path jsonFile = scratch.path() / (std::string(levelArg) + "-" + jobs + ".json");
+            const Outcome o = tool.run({ws.arg(), "--level", levelArg, "--jobs", jobs, "--json", jsonFile.string()});
+            EXPECT_EQ(o.exitCode, 0);
+            EXPECT_EQ(o.out, engineOut);
+            EXPECT_EQ(o.err, engineErr);
+            EXPECT_EQ(readBytes(ws.report()), readBytes(engineReport));
+            const std::string jsonText = readBytes(jsonFile);
+            if (firstJson.empty()) firstJson = jsonText;
+            EXPECT_EQ(jsonText, firstJson);
+        }
+        EXPECT_EQ(json::parse(firstJson).at("pages").size(), 8u);
+    }
+}
+
+// ---------------------------------------------------------------- arguments
+
+TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
+    Workspace ws;
+    ws.writeExample();
+    TempDir bare;  // no images folder
+    const std::string missing = (ws.path() / "no such workspace").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* err;  // exact text, or nullptr when any message will do
+    };
+    const Case cases[] = {
+        {{ws.arg(), "--level", "bogus"}, nullptr},
+        {{missing}, nullptr},
+        {{bare.path().string()}, nullptr},
+        {{}, nullptr},
+        {{ws.arg(), "--unknown"}, nullptr},
+        {{ws.arg(), "--jobs", "0"}, nullptr},
+        {{ws.arg(), "--weights", "100,0"},
+         "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n"},
+        {{ws.arg(), "--weights", "100,0,0,0"},
+         "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n"},
+        {{ws.arg(), "--weights", "100.5,0,0"}, "corvanel-eval: '100.5' is not a valid integer value\n"},
+        {{ws.arg(), "--weights", "100,abc,0"}, "corvanel-eval: 'abc' is not a valid floating point value\n"},
+        {{ws.arg(), "--threshold", "0"},
+         "corvanel-eval: MC_thres(%) must be at least 1 (it is 0); nothing was evaluated\n"},
+        {{ws.arg(), "--threshold", "-3", "--page", "page01.tif"},
+         "corvanel-eval: MC_thres(%) must be at least 1 (it is -3); nothing was evaluated\n"},
+    };
+    Tool tool;
+    for (const Case& c : cases) {
+        std::string trace;
+        for (const std::string& a : c.args) trace += a + " ";
+        SCOPED_TRACE(trace);
+        const Outcome o = tool.run(c.args);
+        EXPECT_EQ(o.exitCode, 2);
+        EXPECT_EQ(o.out, "");
+        if (c.err)
+            EXPECT_EQ(o.err, c.err);
+        else
+            EXPECT_NE(o.err, "");
+        // Nothing was evaluated, so no report either.
+        EXPECT_FALSE(fs::exists(ws.report()));
+    }
+    EXPECT_EQ(tool.run({missing}).err, "corvanel-eval: no workspace folder at " + missing + "\n");
+    EXPECT_EQ(tool.run({bare.path().string()}).err,
+              "corvanel-eval: no images folder in " + bare.path().string() + "\n");
+}
+
+TEST(EvalToolArguments, HelpExitsZero) {
+    Tool tool;
+    const Outcome o = tool.run({"--help"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.err, "");
+    for (const char* option : {"WORKSPACE", "--level", "--threshold", "--header", "--page", "--weights", "--jobs",
+                               "--json", "--report"})
+        EXPECT_NE(o.out.find(option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace corvanel

@@ -1,0 +1,82 @@
+// The page evaluation streams both files through the counter in slices; it
+// must agree with counting whole maps in memory, runs cut by slice borders
+// and the header variant included.
+
+#include "evaluate.h"
+#include "synth.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StreamingEvaluation : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        ws_ = fs::temp_directory_path() / ("corvanel-stream-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(ws_);
+    }
+    void TearDown() override { fs::remove_all(ws_); }
+    fs::path ws_;
+};
+
+TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
+    const bool header = GetParam();
+    // Widths that do not divide the slice size, so runs cross slice borders.
+    for (std::uint64_t seed : {1u, 2u, 3u}) {
+        synth::PageLayout layout;
+        layout.width = 301 + static_cast<std::int32_t>(seed) * 37;
+        layout.height = 411;
+        layout.lines = 8;
+        layout.wordsPerLine = 6;
+        layout.errorRate = 0.6;
+        layout.seed = seed;
+        const synth::SyntheticPage page = synth::makePage(layout);
+        const std::string name = "p" + std::to_string(seed) + ".tif.dat";
+        synth::writeLabelMap(ws_ / "gt" / "lines" / name, page.gtLines, header);
+        synth::writeLabelMap(ws_ / "results" / "lines" / name, page.rsLines, header);
+        synth::writeLabelMap(ws_ / "gt" / "words" / name, page.gtWords, header);
+        synth::writeLabelMap(ws_ / "results" / "words" / name, page.rsWords, header);
+
+        for (Level level : {Level::Lines, Level::Words}) {
+            for (std::int32_t T : {30, 90}) {
+                SCOPED_TRACE(testing::Message() << "seed " << seed << " level " << static_cast<int>(level)
+                                                << " T " << T);
+                PageRequest r;
+                r.page = {ws_, ws_ / "images" / ("p" + std::to_string(seed) + ".tif"), level, header};
+                r.size = header ? PageSize{1, 1} : PageSize{layout.width, layout.height};
+                r.threshold = T;
+                r.weights = {"100", "40", "10"};
+                r.batch = true;
+                const PageEvaluation streamed = EvaluatePage(r);
+                const bool words = level == Level::Words;
+                const PageEvaluation whole = evaluateMaps(words ? page.gtWords : page.gtLines,
+                                                          words ? page.rsWords : page.rsLines, T,
+                                                          Weights{100, 40, 10}, true);
+                ASSERT_TRUE(streamed.success);
+                ASSERT_TRUE(whole.success);
+                EXPECT_EQ(streamed.size, (PageSize{layout.width, layout.height}));
+                EXPECT_EQ(streamed.counts, whole.counts);
+                EXPECT_EQ(streamed.reportRow, whole.reportRow);
+                EXPECT_EQ(streamed.detail.one2one, whole.detail.one2one);
+                EXPECT_EQ(streamed.detail.gtCentred, whole.detail.gtCentred);
+                EXPECT_EQ(streamed.detail.resultCentred, whole.detail.resultCentred);
+                EXPECT_EQ(streamed.detail.unmatchedGt, whole.detail.unmatchedGt);
+                EXPECT_EQ(streamed.detail.unmatchedResult, whole.detail.unmatchedResult);
+                EXPECT_GT(whole.counts.N, 0);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutHeader, StreamingEvaluation, ::testing::Bool());
+
+}  // namespace
+}  // namespace corvanel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "synth.h"
+
+#include <filesystem>
+
+namespace corvanel::synth {
+
+// Writes `pages` synthetic pages into a workspace folder: images/pageNN.tif
+// (black-and-white TIFF of the ink), gt/{lines,words}/ and results/{lines,words}/.
+// Page p uses the seed layout.seed + p. Throws std::runtime_error when a file
+// cannot be written.
+void writeWorkspace(const std::filesystem::path& folder, int pages, PageLayout layout, bool header = false);
+
+// A black-and-white image of the map's non-zero pixels as ink, as TIFF, PNG or
+// BMP by the file's extension. False when it cannot be written.
+bool writeInkImage(const std::filesystem::path& path, const LabelMap& map);
+
+}  // namespace corvanel::synth
