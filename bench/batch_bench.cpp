@@ -2,13 +2,14 @@
 // against the floor: merely reading every label map of the level.
 
 #include "batch.h"
+#include "bench_support.h"
 #include "evaluator.h"
 #include "workspace.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <unistd.h>
+
 
 #include <filesystem>
 #include <memory>
@@ -17,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using namespace corvanel;
+using corvanel::bench::readRaw;
 
 namespace {
 
@@ -30,21 +32,6 @@ const fs::path& workspace() {
         return d;
     }();
     return dir;
-}
-
-std::size_t readRaw(const fs::path& path) {
-    const auto bytes = fs::file_size(path);
-    auto buffer = std::make_unique_for_overwrite<char[]>(bytes);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t got = ::read(fd, buffer.get() + done, bytes - done);
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-    benchmark::DoNotOptimize(buffer.get());
-    return done;
 }
 
 void Floor(benchmark::State& state, const char* level) {

@@ -3,6 +3,7 @@
 // synthetic pages at line level, word level and a dense word level.
 
 #include "dense_reference.h"
+#include "bench_support.h"
 #include "evaluate.h"
 #include "synth.h"
 
@@ -19,6 +20,7 @@
 
 namespace fs = std::filesystem;
 using namespace corvanel;
+using corvanel::bench::readRaw;
 
 namespace {
 
@@ -59,22 +61,6 @@ PageRequest request(const Case& c) {
     r.page = {workspace(), workspace() / "images" / (std::string(c.name) + ".tif"), c.level, false};
     r.size = {2500, 3500};
     return r;
-}
-
-// The floor: allocate and read the bytes of one file, nothing else.
-std::size_t readRaw(const fs::path& path) {
-    const auto bytes = fs::file_size(path);
-    auto buffer = std::make_unique_for_overwrite<char[]>(bytes);
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t got = ::read(fd, buffer.get() + done, bytes - done);
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    ::close(fd);
-    benchmark::DoNotOptimize(buffer.get());
-    return done;
 }
 
 long kibFromStatus(const char* field) {

@@ -64,8 +64,6 @@ ReadError problem(ReadFailure kind, const fs::path& path, const std::string& det
 // Reading in slices keeps each slice in cache for the negative-label check.
 constexpr std::size_t kSliceLabels = std::size_t{1} << 16;
 
-}  // namespace
-
 // Eight independent lanes, so the compiler turns the loop into vector ORs.
 bool anyNegative(const std::int32_t* labels, std::size_t count) {
     std::int32_t lanes[8] = {};
@@ -84,6 +82,8 @@ ReadError negativeLabelError(const fs::path& path, std::int32_t label, std::size
                    "negative label " + std::to_string(label) + " at x=" + std::to_string(first % w) +
                        ", y=" + std::to_string(first / w));
 }
+
+}  // namespace
 
 std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size) {
     std::error_code ec;

@@ -93,7 +93,6 @@ public:
 
     PageSize size() const { return size_; }
     std::size_t labelCount() const;
-    const std::filesystem::path& path() const { return path_; }
     // The next `count` labels; on failure, the message naming the file.
     std::optional<ReadError> read(std::int32_t* out, std::size_t count);
 
@@ -110,14 +109,6 @@ private:
 // can fill. `kind` picks the wording of the allocation message.
 ReadResult readLabelMap(const std::filesystem::path& path, MapKind kind, bool readHeader,
                         PageSize& size);
-
-// True when any of `count` labels is below 0.
-bool anyNegative(const std::int32_t* labels, std::size_t count);
-
-// The refusal of a map holding a negative label, naming the file and the
-// pixel: `first` is the index of the first negative label in the map.
-ReadError negativeLabelError(const std::filesystem::path& path, std::int32_t label, std::size_t first,
-                             std::int32_t width);
 
 // What both readers need to find a page's map.
 struct PageContext {

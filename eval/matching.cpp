@@ -19,16 +19,14 @@ namespace {
 
 using Index = std::size_t;
 
-// Highest score in pair range [first, last) of `order` (pair indices), the
-// first one on equal scores; a candidate must exceed the running highest,
-// which starts at 0. Returns the pair index, or npos when none exceeds 0.
-template <class PairOf, class Accept>
-Index firstHighest(Index first, Index last, const std::vector<std::int32_t>& score, PairOf pairOf,
-                   Accept accept) {
+// The pair of highest score among pairs [first, last) of one row that
+// `accept` takes, the first one on equal scores; a candidate must exceed the
+// running highest, which starts at 0. npos when none exceeds 0.
+template <class Accept>
+Index firstHighest(Index first, Index last, const std::vector<std::int32_t>& score, Accept accept) {
     Index best = static_cast<Index>(-1);
     std::int32_t highest = 0;
-    for (Index k = first; k < last; ++k) {
-        const Index p = pairOf(k);
+    for (Index p = first; p < last; ++p) {
         if (accept(p) && score[p] > highest) {
             highest = score[p];
             best = p;
@@ -73,8 +71,6 @@ Matching matchRegions(const OverlapTable& table, std::int32_t T) {
     c.M = static_cast<std::int64_t>(M);
     auto gtLabel = [&](Index i) { return table.gtLabels[i]; };
     auto rsLabel = [&](Index j) { return table.rsLabels[j]; };
-    auto rowPair = [](Index k) { return k; };
-    auto colPair = [&](Index k) { return ov.colPairs[k]; };
 
     // Plain one-to-one matches.
     for (Index i = 0; i < N; ++i)
@@ -102,7 +98,7 @@ Matching matchRegions(const OverlapTable& table, std::int32_t T) {
                 if (!(score[q] > best && match[q])) continue;
                 bool takesJ = true;
                 if (gs[g] > 1) {
-                    const Index top = firstHighest(ov.rowStart[g], ov.rowStart[g + 1], score, rowPair,
+                    const Index top = firstHighest(ov.rowStart[g], ov.rowStart[g + 1], score,
                                                    [](Index) { return true; });
                     takesJ = static_cast<Index>(ov.pairRs[top]) == j;
                 }
@@ -120,7 +116,7 @@ Matching matchRegions(const OverlapTable& table, std::int32_t T) {
     // Ground-truth regions reaching the threshold with several result regions.
     for (Index i = 0; i < N; ++i) {
         if (gs[i] <= 1) continue;
-        const Index top = firstHighest(ov.rowStart[i], ov.rowStart[i + 1], score, rowPair,
+        const Index top = firstHighest(ov.rowStart[i], ov.rowStart[i + 1], score,
                                        [&](Index q) { return match[q] != 0; });
         const auto j = static_cast<Index>(ov.pairRs[top]);
         gs[i] = rs[j] = -1;
@@ -158,7 +154,7 @@ Matching matchRegions(const OverlapTable& table, std::int32_t T) {
         std::int64_t sum = 0;
         members.clear();
         for (Index k = ov.colStart[j]; k < ov.colStart[j + 1]; ++k) {
-            const Index q = colPair(k);
+            const Index q = ov.colPairs[k];
             const auto i = static_cast<Index>(ov.pairGt[q]);
             if (gs[i] >= 0 && score[q] >= 5) {
                 members.push_back(i);

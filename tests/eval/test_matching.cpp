@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -34,6 +36,9 @@ static void PrintTo(const MatchedGroup& g, std::ostream* os) {
 namespace {
 
 namespace fs = std::filesystem;
+using corvanel::testing::TempDir;
+using corvanel::testing::readBytes;
+using corvanel::testing::writeBytes;
 using Labels = std::vector<std::int32_t>;
 using Pairs = std::vector<MatchedPair>;
 using Groups = std::vector<MatchedGroup>;
@@ -355,25 +360,6 @@ TEST(Matching, OverlapsAbove21MillionPixelsDoNotOverflow) {
 }
 
 // ---------------------------------------------------------------- EvaluatePage on files
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "corvanel-matching-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void writeMap(const fs::path& path, const Labels& labels, std::optional<PageSize> header = std::nullopt) {
     std::string bytes;

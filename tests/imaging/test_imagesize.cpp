@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <QImage>
 #include <QImageWriter>
 #include <QString>
@@ -23,25 +25,9 @@ namespace imaging {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "corvanel-imagesize-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using corvanel::testing::TempDir;
+using corvanel::testing::readBytes;
+using corvanel::testing::writeBytes;
 
 // An image with some ink, so no writer can take a shortcut for a blank page.
 QImage makeImage(int width, int height, QImage::Format format) {
@@ -62,16 +48,6 @@ void writeImage(const fs::path& path, const QImage& image, const char* format) {
     QImageWriter writer(QString::fromStdString(path.string()), format);
     if (!writer.write(image))
         throw std::runtime_error("cannot write " + path.string() + ": " + writer.errorString().toStdString());
-}
-
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 struct FormatCase {
