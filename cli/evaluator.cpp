@@ -24,7 +24,9 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                  "Without --page, evaluates every page of WORKSPACE/images and writes WORKSPACE/Results.txt.",
                  "corvanel-eval"};
     o.jobs = std::max(1u, std::thread::hardware_concurrency());
-    app.add_option("WORKSPACE", o.workspace, "Folder holding images/, gt/ and results/")->required();
+    app.add_option("WORKSPACE", o.workspace, "Folder holding images/, gt/ and results/")
+        ->required()
+        ->type_name("FOLDER");
     app.add_option("--level", o.level, "Segmentation level")
         ->check(CLI::IsMember({"lines", "words"}))
         ->capture_default_str();
@@ -33,13 +35,15 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                    "a text that is not a whole number gives 95")
         ->capture_default_str();
     app.add_flag("--header", o.header, "Label maps begin with an 8-byte width and height header");
-    app.add_option("--page", o.page, "Evaluate only this page of WORKSPACE/images; no report is written");
+    app.add_option("--page", o.page, "Evaluate only this page of WORKSPACE/images; no report is written")
+        ->type_name("NAME");
     app.add_option("--weights", o.weights, "Weights W1,W2,W3 for one2one, one2many and many2one")
         ->capture_default_str();
     app.add_option("--jobs", o.jobs, "Pages evaluated in parallel (default: the number of cores)")
         ->check(CLI::PositiveNumber);
-    app.add_option("--json", o.json, "Also write per-page details and totals as JSON to FILE");
-    app.add_option("--report", o.report, "Write the report here instead of WORKSPACE/Results.txt");
+    app.add_option("--json", o.json, "Also write per-page details and totals as JSON to FILE")->type_name("FILE");
+    app.add_option("--report", o.report, "Write the report to FILE instead of WORKSPACE/Results.txt")
+        ->type_name("FILE");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
