@@ -16,30 +16,73 @@ struct Box {
     std::int32_t left, top, right, bottom;  // right, bottom exclusive
 };
 
-// Draws one word's ink: a wavy baseline stroke and upright strokes of varying
-// height, a few pixels thick, like cursive script at scanning resolution.
+// Draws one word's ink as cursive script: letters of a few shapes (round
+// bodies, ascender and descender loops, arches) joined along a slightly
+// wavy, slanted baseline, with a round pen a few pixels wide. Everything
+// stays inside the word's box, so words never touch.
 void drawWord(LabelMap& map, const Box& b, std::int32_t label, std::mt19937_64& rng) {
-    const std::int32_t h = b.bottom - b.top;
-    const std::int32_t mid = b.top + h / 2;
-    std::uniform_int_distribution<std::int32_t> pen(2, 4);
-    std::uniform_int_distribution<std::int32_t> gap(6, 14);
-    std::uniform_int_distribution<std::int32_t> reach(h / 6, h / 2);
-    auto put = [&](std::int32_t x, std::int32_t y) {
-        if (x >= b.left && x < b.right && y >= b.top && y < b.bottom)
-            map.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(map.width()) +
-                       static_cast<std::size_t>(x)] = label;
+    const double h = b.bottom - b.top;
+    const double xHeight = h * 0.28;
+    const double baseline = b.top + h * 0.62;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double pen = 1.0 + 2.0 * unit(rng);
+    const double slant = 0.15 + 0.25 * unit(rng);
+    const auto r = static_cast<std::int32_t>(std::ceil(pen));
+
+    auto dot = [&](double cx, double cy) {
+        const double sx = cx + slant * (baseline - cy);
+        for (std::int32_t dy = -r; dy <= r; ++dy)
+            for (std::int32_t dx = -r; dx <= r; ++dx) {
+                if (dx * dx + dy * dy > pen * pen) continue;
+                const auto x = static_cast<std::int32_t>(sx) + dx;
+                const auto y = static_cast<std::int32_t>(cy) + dy;
+                if (x >= b.left && x < b.right && y >= b.top && y < b.bottom)
+                    map.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(map.width()) +
+                               static_cast<std::size_t>(x)] = label;
+            }
     };
-    const std::int32_t thick = pen(rng);
-    for (std::int32_t x = b.left; x < b.right; ++x) {
-        const std::int32_t wave = static_cast<std::int32_t>(3 * std::sin(x * 0.21));
-        for (std::int32_t t = 0; t < thick; ++t) put(x, mid + h / 5 + wave + t);
-    }
-    for (std::int32_t x = b.left + 2; x < b.right - 2; x += gap(rng)) {
-        const std::int32_t up = reach(rng);
-        const std::int32_t down = reach(rng) / 3;
-        const std::int32_t slant = pen(rng) - 3;
-        for (std::int32_t y = mid - up; y < mid + h / 5 + down; ++y)
-            for (std::int32_t t = 0; t < thick; ++t) put(x + t + (y - mid) * slant / 16, y);
+    // An ellipse arc from angle a0 to a1 around (cx, cy).
+    auto arc = [&](double cx, double cy, double rx, double ry, double a0, double a1) {
+        const int steps = std::max(8, static_cast<int>((rx + ry) * std::abs(a1 - a0) / pen));
+        for (int k = 0; k <= steps; ++k) {
+            const double a = a0 + (a1 - a0) * k / steps;
+            dot(cx + rx * std::cos(a), cy - ry * std::sin(a));
+        }
+    };
+    auto line = [&](double x0, double y0, double x1, double y1) {
+        const int steps = std::max(2, static_cast<int>(std::hypot(x1 - x0, y1 - y0) / pen) + 1);
+        for (int k = 0; k <= steps; ++k) dot(x0 + (x1 - x0) * k / steps, y0 + (y1 - y0) * k / steps);
+    };
+
+    const double pi = 3.14159265358979;
+    const double right = b.right - slant * h * 0.5 - pen;
+    double x = b.left + pen + slant * (baseline - b.top) * 0.3;
+    double wave = unit(rng) * 6.28;
+    while (true) {
+        const double w = xHeight * (0.55 + 0.5 * unit(rng));
+        if (x + w > right) break;
+        const double y0 = baseline + 1.5 * std::sin(wave);
+        wave += 0.9;
+        const double shape = unit(rng);
+        if (shape < 0.35) {  // round body, like a, o, e
+            arc(x + w / 2, y0 - xHeight / 2, w / 2, xHeight / 2, 0, 2 * pi);
+        } else if (shape < 0.55) {  // ascender loop, like l, h, b
+            const double top = y0 - xHeight * (1.9 + 0.5 * unit(rng));
+            arc(x + w / 2, (y0 + top) / 2, w / 3, (y0 - top) / 2, -pi / 2, 1.5 * pi);
+        } else if (shape < 0.7) {  // descender, like g, y, p
+            const double depth = xHeight * (0.9 + 0.4 * unit(rng));
+            arc(x + w / 2, y0 - xHeight / 2, w / 2, xHeight / 2, 0, 2 * pi);
+            line(x + w, y0 - xHeight / 2, x + w, y0 + depth - w / 3);
+            arc(x + w * 2 / 3, y0 + depth - w / 3, w / 3, w / 3, 0, -pi);
+        } else {  // arches, like m, n, u
+            arc(x + w / 4, y0 - xHeight / 2, w / 4, xHeight / 2, 0, pi);
+            arc(x + 3 * w / 4, y0 - xHeight / 2, w / 4, xHeight / 2, 0, pi);
+            line(x + w, y0 - xHeight / 2, x + w, y0);
+        }
+        // The joining stroke to the next letter.
+        const double gap = pen + xHeight * 0.25 * unit(rng);
+        line(x + w, y0, x + w + gap, baseline + 1.5 * std::sin(wave));
+        x += w + gap;
     }
 }
 
