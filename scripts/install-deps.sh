@@ -8,6 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-image-formats-plugins
+  libtiff-dev            # group-4 pages for the imaging tests, which Qt cannot write
+  fonts-liberation2      # Arial's metrics, which the windows' fixed layout expects
+  xvfb xauth libx11-dev  # the test that runs the real program under X
+  xdotool imagemagick    # scripts/screenshot.sh
 )
 
 missing=()

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "batch.h"
+#include "imagecontrol.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+namespace corvanel::app {
+
+class LabeledEdit;
+class TForm5;
+
+// The main window: every control under its layout name, the handlers named
+// after control and event, and the state that outlives a handler.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // The page list comes from the current directory at this moment.
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    static const QString caption;
+
+    // Every message box of the window and the splash wait go through these;
+    // tests replace them to read the texts instead of blocking.
+    std::function<void(const QString& text)> showMessage;
+    std::function<void(int milliseconds)> sleepMs;
+
+    // Selects entry `row` of the file list without running its handler; the
+    // remembered entry stays as it was (the batch walks the list this way).
+    void selectFromCode(int row);
+    // The entry for which FileListBox1Change last ran; -1 for none.
+    int rememberedEntry() const { return remembered_; }
+    // How often FileListBox1Change has run.
+    int fileListChangeRuns() const { return fileListChangeRuns_; }
+    // The name of the list's selected entry; empty when none is selected.
+    std::string selectedPageName() const;
+
+    // The folder of the executable, where every input and output lies.
+    const std::filesystem::path& workspace() const { return workspace_; }
+    // The folder the file list shows: <current directory at creation>/images.
+    const std::filesystem::path& listedFolder() const { return listedFolder_; }
+    const std::filesystem::path& currentPagePath() const { return currentPagePath_; }
+
+    void UpdateMemoryIndicator();
+
+    // Handlers.
+    void FileListBox1Change();
+    void FormShow();
+    void FormClose();
+    void Button1Click();
+    void RadioButton1Click() { Redraw(); }
+    void RadioButton2Click() { Redraw(); }
+    void RadioButton4Click() { Redraw(); }
+    void RadioButton5Click() { Redraw(); }
+    void RadioButton6Click() { Redraw(); }
+    void CheckBox1Click() { Redraw(); }
+    void CheckBox3Click();
+    void CheckBox4Click();
+    void Button7Click();
+
+    // Shows the view the radio buttons choose: the plain page, or the
+    // ground truth or the result painted over it.
+    void Redraw();
+
+    // The page size every label map is read with.
+    PageSize pageSize() const { return pageSize_; }
+    // The overlay image last built, and where its pixels start.
+    const imaging::SavedBuffer* overlayBuffer() const { return overlayBuffer_ ? &*overlayBuffer_ : nullptr; }
+    std::size_t pixelOffset() const { return pixelOffset_; }
+    // True while a batch evaluation runs (a second press is ignored then).
+    bool batchRunning() const { return batchRunning_; }
+
+    // Controls, by their layout names.
+    QFrame* Panel1;
+    QGroupBox* GroupBox1;
+    QRadioButton* RadioButton1;
+    QRadioButton* RadioButton2;
+    QGroupBox* GroupBox2;
+    QRadioButton* RadioButton4;
+    QRadioButton* RadioButton5;
+    QRadioButton* RadioButton6;
+    QGroupBox* GroupBox3;
+    QCheckBox* CheckBox1;
+    QPushButton* Button1;
+    QGroupBox* GroupBox4;
+    QCheckBox* CheckBox3;
+
+    QListWidget* FileListBox1;
+    imaging::ImageControl* ImagXpress7_1;
+
+    QFrame* Panel2;
+    LabeledEdit* LabeledEdit14;
+    LabeledEdit* LabeledEdit3;
+    LabeledEdit* LabeledEdit1;
+    LabeledEdit* LabeledEdit2;
+    QFrame* Panel3;
+    QPushButton* Button7;
+    QFrame* Panel4;
+    QCheckBox* CheckBox2;
+    LabeledEdit* LabeledEdit15;
+    LabeledEdit* LabeledEdit13;
+    QCheckBox* CheckBox4;
+    LabeledEdit* LabeledEdit4;
+    LabeledEdit* LabeledEdit5;
+    LabeledEdit* LabeledEdit6;
+    LabeledEdit* LabeledEdit7;
+    LabeledEdit* LabeledEdit8;
+    LabeledEdit* LabeledEdit11;
+    LabeledEdit* LabeledEdit12;
+    LabeledEdit* LabeledEdit9;
+    LabeledEdit* LabeledEdit10;
+    LabeledEdit* LabeledEdit16;
+    QFrame* Panel5;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QLineEdit* Edit3;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    imaging::ImageControl* ImagXpress7_2;
+
+    TForm5* Form5;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildTopStrip();
+    void buildRightPanel();
+    void buildEvaluationPanel();
+    void buildWeightsPanel();
+    void bindEvents();
+    void fillFileList();
+    void userSelected(int row);
+    void showSplash();
+    void buildOverlayBase();
+    void paintLabelMap(MapKind kind);
+    Level level() const;
+    RunSettings runSettings(std::int32_t threshold) const;
+    void showCounts(const Counts& counts, const Rates& rates);
+    void evaluateCurrentPage(const RunSettings& settings);
+    void evaluateBatch(const RunSettings& settings);
+    // Messages of an evaluation; ends the process on an allocation failure.
+    void showMessages(const std::vector<std::string>& messages, bool fatal);
+
+    std::filesystem::path workspace_;
+    std::filesystem::path listedFolder_;
+    std::vector<std::string> pageNames_;  // the list's entries, as the file system spells them
+    int remembered_ = -1;
+    int fileListChangeRuns_ = 0;
+    bool shownBefore_ = false;
+
+    std::filesystem::path currentPagePath_;
+    PageSize pageSize_;
+    // Whether the current page's image was loaded: no evaluation may use the
+    // size of another image.
+    bool pageLoaded_ = false;
+    // The overlay image shown in the display; released when the window closes.
+    std::optional<imaging::SavedBuffer> overlayBuffer_;
+    std::size_t pixelOffset_ = 0;
+    std::int32_t threshold_ = 0;
+    bool success_ = false;
+    bool batchRunning_ = false;
+};
+
+}  // namespace corvanel::app

@@ -1,0 +1,236 @@
+// TForm1's page selection, overlay and evaluation handlers.
+
+#include "LabeledEdit.h"
+#include "Unit1.h"
+#include "imagesize.h"
+#include "overlay.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+
+#include <cstdlib>
+#include <system_error>
+
+namespace corvanel::app {
+
+namespace {
+
+// The hourglass for the length of a scope.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+QString number(std::int64_t n) { return QString::number(n); }
+
+}  // namespace
+
+Level TForm1::level() const { return RadioButton2->isChecked() ? Level::Words : Level::Lines; }
+
+void TForm1::FileListBox1Change() {
+    ++fileListChangeRuns_;
+    // Only the name comes from the list: pages load from the workspace. The
+    // path is the current page from here on, whatever follows.
+    currentPagePath_ = pagePath(workspace_, selectedPageName());
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(currentPagePath_, ec)) {
+        // The display keeps what it shows, but its size is not this page's.
+        pageLoaded_ = false;
+        UpdateMemoryIndicator();
+        return;
+    }
+    {
+        BusyCursor busy;
+        if (!ImagXpress7_1->setFileName(currentPagePath_)) {
+            // Nothing of the previous page may stand in for this one.
+            pageLoaded_ = false;
+            pageSize_ = {};
+            ImagXpress7_2->setHDIB(imaging::Bitmap());
+            LabeledEdit3->clear();
+            LabeledEdit1->clear();
+            LabeledEdit2->clear();
+            showMessage(ImagXpress7_1->lastError());
+        } else {
+            ImagXpress7_1->ZoomToFit(2);
+            pageSize_ = {ImagXpress7_1->IWidth(), ImagXpress7_1->IHeight()};
+            pageLoaded_ = true;
+            LabeledEdit3->setText(QStringLiteral("%1x%2").arg(pageSize_.width).arg(pageSize_.height));
+            ImagXpress7_1->ColorDepth(1, 0, 0);
+            ImagXpress7_2->setHDIB(ImagXpress7_1->CopyDIB());
+            if (ImagXpress7_1->IBPP() != 1) showMessage(QStringLiteral("Not a B/W image!"));
+            LabeledEdit1->clear();
+            LabeledEdit2->clear();
+            Redraw();
+        }
+    }
+    UpdateMemoryIndicator();
+}
+
+void TForm1::Redraw() {
+    const auto paint = [this](MapKind kind) {
+        BusyCursor busy;
+        buildOverlayBase();
+        paintLabelMap(kind);
+        if (overlayBuffer_) ImagXpress7_1->LoadBuffer(*overlayBuffer_);
+    };
+    if (RadioButton5->isChecked()) paint(MapKind::GroundTruth);
+    if (RadioButton4->isChecked()) {
+        BusyCursor busy;
+        ImagXpress7_1->setHDIB(ImagXpress7_2->CopyDIB());
+        LabeledEdit1->clear();
+        LabeledEdit2->clear();
+    }
+    if (RadioButton6->isChecked()) paint(MapKind::Result);
+    UpdateMemoryIndicator();
+}
+
+void TForm1::buildOverlayBase() {
+    overlayBuffer_.reset();
+    pixelOffset_ = 0;
+    if (!ImagXpress7_2->hasImage()) return;
+    ImagXpress7_2->ColorDepth(8, 1, 0);
+    ImagXpress7_2->setSaveToBuffer(true);
+    ImagXpress7_2->setSaveFileType(4);
+    ImagXpress7_2->setSaveTIFFCompression(0);
+    if (!ImagXpress7_2->SaveFile()) return;
+    overlayBuffer_ = ImagXpress7_2->takeSaveBuffer();
+    if (overlayBuffer_)
+        pixelOffset_ = imaging::ImageControl::pixelOffset(*overlayBuffer_, ImagXpress7_2->IWidth(),
+                                                          ImagXpress7_2->IHeight());
+}
+
+void TForm1::paintLabelMap(MapKind kind) {
+    const std::string name = selectedPageName();
+    if (name.empty() || !overlayBuffer_) return;
+    // The overlay takes the page's name from the list's selection.
+    const auto path = labelMapPath(workspace_, kind, level(), pagePath(workspace_, name));
+    ReadResult read = readLabelMap(path, kind, CheckBox3->isChecked(), pageSize_);
+    if (!read.ok()) {
+        if (!read.error().message.empty()) showMessage(text(read.error().message));
+        return;
+    }
+    // Addressed and clipped by the overlay's own size, whatever a header said.
+    const std::size_t count =
+        imaging::paintLabelMap(read.map(), overlayBuffer_->data() + pixelOffset_, ImagXpress7_2->IWidth(),
+                               ImagXpress7_2->IHeight(), CheckBox1->isChecked());
+    (kind == MapKind::GroundTruth ? LabeledEdit1 : LabeledEdit2)->setText(number(static_cast<std::int64_t>(count)));
+}
+
+void TForm1::CheckBox3Click() {
+    Redraw();
+    pageSize_ = {ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()};
+}
+
+void TForm1::CheckBox4Click() {
+    const bool show = !Panel5->isVisible();
+    for (QWidget* w : std::initializer_list<QWidget*>{Panel5, LabeledEdit7, LabeledEdit8, LabeledEdit11, LabeledEdit12})
+        w->setVisible(show);
+}
+
+RunSettings TForm1::runSettings(std::int32_t threshold) const {
+    RunSettings s;
+    s.workspace = workspace_;
+    s.level = level();
+    s.readHeader = CheckBox3->isChecked();
+    s.threshold = threshold;
+    s.weights = {Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString()};
+    return s;
+}
+
+void TForm1::showMessages(const std::vector<std::string>& messages, bool fatal) {
+    for (const std::string& m : messages) showMessage(text(m));
+    if (fatal) std::exit(-1);
+}
+
+void TForm1::showCounts(const Counts& c, const Rates& r) {
+    LabeledEdit4->setText(number(c.N));
+    LabeledEdit5->setText(number(c.M));
+    LabeledEdit6->setText(number(c.one2one));
+    LabeledEdit7->setText(number(c.g_one2many));
+    LabeledEdit8->setText(number(c.g_many2one));
+    LabeledEdit11->setText(number(c.d_one2many));
+    LabeledEdit12->setText(number(c.d_many2one));
+    LabeledEdit9->setText(text(r.drText));
+    LabeledEdit10->setText(text(r.raText));
+    LabeledEdit16->setText(text(r.fmText));
+}
+
+void TForm1::Button7Click() {
+    // Between the pages of a batch the window answers events, this button
+    // included; the running batch owns the report and the totals.
+    if (batchRunning_) return;
+    BusyCursor busy;
+    threshold_ = parseThreshold(LabeledEdit13->text().toStdString());
+    const RunSettings settings = runSettings(threshold_);
+    if (const std::string problem = runProblem(settings); !problem.empty()) {
+        showMessage(text(problem));
+        return;
+    }
+    if (CheckBox2->isChecked())
+        evaluateBatch(settings);
+    else
+        evaluateCurrentPage(settings);
+}
+
+void TForm1::evaluateCurrentPage(const RunSettings& settings) {
+    if (!pageLoaded_) {
+        // No image of this page was loaded, so no page size belongs to it.
+        // With nothing selected yet there is no page to speak of.
+        const std::string name = currentPagePath_.filename().string();
+        if (!name.empty())
+            showMessage(text("Cannot read the page image " + name + "; the page was not evaluated"));
+    } else {
+        const PageEvaluation e = evaluateSinglePage(settings, currentPagePath_, pageSize_);
+        showMessages(e.messages, e.fatal);
+        success_ = e.success;
+        if (settings.readHeader && e.success) pageSize_ = e.size;
+        if (e.success) showCounts(e.counts, e.rates);
+    }
+    UpdateMemoryIndicator();
+    QCoreApplication::processEvents();
+}
+
+void TForm1::evaluateBatch(const RunSettings& settings) {
+    batchRunning_ = true;
+    BatchHooks hooks;
+    hooks.pageCount = [this] { return static_cast<std::size_t>(FileListBox1->count()); };
+    hooks.selectPage = [this](std::size_t i) {
+        selectFromCode(static_cast<int>(i));
+        currentPagePath_ = pagePath(workspace_, selectedPageName());
+        success_ = false;
+        return selectedPageName();
+    };
+    hooks.level = [this] { return level(); };
+    hooks.batchTicked = [this] { return CheckBox2->isChecked(); };
+    hooks.afterPage = [this](const PageOutcome& page, std::int64_t evaluated) {
+        success_ = page.evaluated;
+        if (page.evaluated) showCounts(page.evaluation.counts, page.evaluation.rates);
+        UpdateMemoryIndicator();
+        LabeledEdit15->setText(number(evaluated));
+        QCoreApplication::processEvents();
+    };
+    // The hidden control loads each page to learn its size, and keeps it.
+    const ImageSizeReader loadPage = [this](const std::filesystem::path& path) -> std::optional<PageSize> {
+        pageLoaded_ = ImagXpress7_2->setFileName(path);
+        pageSize_ = pageLoaded_ ? PageSize{ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()} : PageSize{};
+        if (!pageLoaded_) return std::nullopt;
+        return pageSize_;
+    };
+    const auto result = runBatch(settings, reportPath(workspace_), loadPage, hooks,
+                                 [this](const std::string& m) { showMessage(text(m)); });
+    batchRunning_ = false;
+    if (!result) return;
+    if (result->fatal) std::exit(-1);
+    showCounts(result->sums, result->rates);
+}
+
+}  // namespace corvanel::app
