@@ -36,6 +36,7 @@ bench: build
 	$(BUILD)/bench/corvanel_bench_engine
 	$(BUILD)/bench/corvanel_bench_batch
 	$(BUILD)/bench/corvanel_bench_imaging
+	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/corvanel_bench_view
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -102,8 +102,9 @@ LabeledEdit* field(QWidget* parent, const char* name, const QString& caption, Po
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
-    workspace_ = std::filesystem::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+TForm1::TForm1(QWidget* parent, std::filesystem::path workspace) : QWidget(parent), workspace_(std::move(workspace)) {
+    if (workspace_.empty())
+        workspace_ = std::filesystem::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
     listedFolder_ = std::filesystem::current_path() / "images";
 
     showMessage = [this](const QString& text) {

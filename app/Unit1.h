@@ -31,8 +31,9 @@ class TForm5;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // The page list comes from the current directory at this moment.
-    explicit TForm1(QWidget* parent = nullptr);
+    // The page list comes from the current directory at this moment. The
+    // workspace is the executable's folder unless one is given (tests).
+    explicit TForm1(QWidget* parent = nullptr, std::filesystem::path workspace = {});
     ~TForm1() override;
 
     static const QString caption;

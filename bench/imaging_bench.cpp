@@ -3,14 +3,13 @@
 // to a buffer); loading and painting an overlay.
 
 #include "imagecontrol.h"
-#include "synth.h"
+#include "workspace.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QPixmap>
 
-#include <tiffio.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,32 +22,11 @@ using corvanel::imaging::ImageControl;
 
 namespace {
 
-// Qt's writer has no group 4, so the page goes through libtiff.
-void writeG4(const fs::path& path, const corvanel::LabelMap& ink) {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
-    if (tiff == nullptr) throw std::runtime_error("cannot create " + path.string());
-    const auto width = static_cast<uint32_t>(ink.width());
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(ink.height()));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(ink.height()));
-    std::string row((width + 7) / 8, '\0');
-    for (std::int32_t y = 0; y < ink.height(); ++y) {
-        std::fill(row.begin(), row.end(), '\0');
-        for (std::int32_t x = 0; x < ink.width(); ++x)
-            if (ink.at(x, y) != 0) row[static_cast<std::size_t>(x >> 3)] |= static_cast<char>(0x80 >> (x & 7));
-        TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
-    }
-    TIFFClose(tiff);
-}
-
 const fs::path& page() {
     static const fs::path path = [] {
         fs::path p = fs::temp_directory_path() / ("corvanel-imaging-bench-" + std::to_string(::getpid()) + ".tif");
-        writeG4(p, corvanel::synth::makePage(corvanel::synth::PageLayout{}).gtWords);  // 2500 x 3500
+        if (!corvanel::synth::writeInkImage(p, corvanel::synth::makePage(corvanel::synth::PageLayout{}).gtWords))
+            throw std::runtime_error("cannot write " + p.string());  // 2500 x 3500 group 4
         return p;
     }();
     return path;

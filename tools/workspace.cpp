@@ -3,6 +3,9 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include <tiffio.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -11,7 +14,37 @@ namespace corvanel::synth {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Scanned pages come as group-4 TIFF, which Qt's writer cannot make.
+bool writeGroup4Tiff(const fs::path& path, const LabelMap& map) {
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr) return false;
+    const auto width = static_cast<std::uint32_t>(map.width());
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(map.height()));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(map.height()));
+    std::string row((width + 7) / 8, '\0');
+    bool ok = true;
+    for (std::int32_t y = 0; y < map.height() && ok; ++y) {
+        std::fill(row.begin(), row.end(), '\0');
+        for (std::int32_t x = 0; x < map.width(); ++x)
+            if (map.at(x, y) != 0) row[static_cast<std::size_t>(x >> 3)] |= static_cast<char>(0x80 >> (x & 7));
+        ok = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(y), 0) >= 0;
+    }
+    TIFFClose(tiff);
+    return ok;
+}
+
+}  // namespace
+
 bool writeInkImage(const fs::path& path, const LabelMap& map) {
+    const std::string ext = path.extension().string();
+    if (ext == ".tif" || ext == ".tiff") return writeGroup4Tiff(path, map);
     QImage image(map.width(), map.height(), QImage::Format_Mono);
     image.setColor(0, qRgb(255, 255, 255));
     image.setColor(1, qRgb(0, 0, 0));

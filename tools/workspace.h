@@ -12,8 +12,9 @@ namespace corvanel::synth {
 // cannot be written.
 void writeWorkspace(const std::filesystem::path& folder, int pages, PageLayout layout, bool header = false);
 
-// A black-and-white image of the map's non-zero pixels as ink, as TIFF, PNG or
-// BMP by the file's extension. False when it cannot be written.
+// A black-and-white image of the map's non-zero pixels as ink: group-4 TIFF
+// for .tif and .tiff, otherwise whatever Qt writes for the extension (PNG,
+// BMP). False when it cannot be written.
 bool writeInkImage(const std::filesystem::path& path, const LabelMap& map);
 
 }  // namespace corvanel::synth
