@@ -7,12 +7,17 @@
 #include "LabeledEdit.h"
 #include "Unit1.h"
 #include "Unit5.h"
+#include "synth.h"
 #include "test_support.h"
+#include "workspace.h"
 
 #include <gtest/gtest.h>
 
+#include <QListWidget>
 #include <QStringList>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,7 +50,7 @@ protected:
 
     void create(bool show) {
         std::filesystem::current_path(dir.path());
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<TForm1>(nullptr, workspace);
         form->showMessage = [this](const QString& text) { messages << text; };
         form->sleepMs = [this](int ms) {
             sleeps.push_back(ms);
@@ -55,11 +60,52 @@ protected:
     }
 
     testing::TempDir dir{"corvanel-app"};
+    std::filesystem::path workspace;  // empty: the executable's folder
     std::filesystem::path oldCwd = std::filesystem::current_path();
     std::unique_ptr<TForm1> form;
     QStringList messages;
     std::vector<int> sleeps;
     std::function<void()> duringSleep;
+};
+
+// A rectangle of one label.
+struct Block {
+    std::int32_t label, x, y, width, height;
+};
+
+// A map of zeros with the blocks painted in order.
+inline LabelMap blocks(PageSize size, const std::vector<Block>& list) {
+    LabelMap map(size.width, size.height);
+    std::fill_n(map.data(), map.pixelCount(), 0);
+    for (const Block& b : list)
+        for (std::int32_t y = b.y; y < b.y + b.height; ++y)
+            for (std::int32_t x = b.x; x < b.x + b.width; ++x)
+                map.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(size.width) +
+                           static_cast<std::size_t>(x)] = b.label;
+    return map;
+}
+
+// The temporary folder is the workspace as well as the current directory, so
+// the list shows the workspace's own images/.
+class WorkspaceTest : public MainWindowTest {
+protected:
+    WorkspaceTest() { workspace = dir.path(); }
+
+    // A black-and-white page whose ink is the map's non-zero pixels.
+    void writePage(const std::string& name, const LabelMap& ink) const {
+        std::filesystem::create_directories(dir.path() / "images");
+        ASSERT_TRUE(synth::writeInkImage(dir.path() / "images" / name, ink));
+    }
+    std::filesystem::path mapPath(const char* side, const char* level, const std::string& page) const {
+        return dir.path() / side / level / (page + ".dat");
+    }
+    void writeMap(const char* side, const char* level, const std::string& page, const LabelMap& map,
+                  bool header = false) const {
+        synth::writeLabelMap(mapPath(side, level, page), map, header);
+    }
+    // As a user would: runs the list's handler unless the entry is the remembered one.
+    void select(int row) { form->FileListBox1->setCurrentRow(row); }
+    std::filesystem::path report() const { return dir.path() / "Results.txt"; }
 };
 
 }  // namespace corvanel::app

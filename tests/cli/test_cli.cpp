@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "map_builder.h"
 #include "test_support.h"
 #include <nlohmann/json.hpp>
 
@@ -39,6 +40,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
+using corvanel::testing::MapBuilder;
 using corvanel::testing::TempDir;
 using corvanel::testing::readBytes;
 using corvanel::testing::writeBytes;
@@ -89,36 +91,6 @@ private:
 };
 
 // ---------------------------------------------------------------- workspaces
-
-// A label map of small square regions on a grid of 5 x 5 cells, row by row.
-class MapBuilder {
-public:
-    explicit MapBuilder(PageSize size) : map_(size.width, size.height) {
-        std::fill_n(map_.data(), map_.pixelCount(), 0);
-    }
-    MapBuilder& block(std::int32_t label, std::int32_t left, std::int32_t top, std::int32_t width,
-                      std::int32_t height) {
-        for (std::int32_t y = top; y < top + height; ++y)
-            for (std::int32_t x = left; x < left + width; ++x)
-                map_.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(map_.width()) +
-                            static_cast<std::size_t>(x)] = label;
-        return *this;
-    }
-    // `count` regions of 4 x 4 pixels in cells firstCell, firstCell + 1, ...,
-    // labelled firstLabel, firstLabel + step, ...
-    MapBuilder& cells(std::int32_t firstCell, std::int32_t count, std::int32_t firstLabel, std::int32_t step = 1) {
-        const std::int32_t perRow = map_.width() / 5;
-        for (std::int32_t k = 0; k < count; ++k) {
-            const std::int32_t cell = firstCell + k;
-            block(firstLabel + k * step, (cell % perRow) * 5, (cell / perRow) * 5, 4, 4);
-        }
-        return *this;
-    }
-    LabelMap take() { return std::move(map_); }
-
-private:
-    LabelMap map_;
-};
 
 constexpr PageSize kPage{40, 20};
 const std::string kHeader = std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to2o\r\n";
