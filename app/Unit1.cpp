@@ -6,6 +6,7 @@
 #include "Unit5.h"
 #include "batch.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -109,7 +110,10 @@ TForm1::TForm1(QWidget* parent, std::filesystem::path workspace) : QWidget(paren
 
     showMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
+        // Messages come in the middle of busy work; the box wants a pointer.
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
         box.exec();
+        QApplication::restoreOverrideCursor();
     };
     sleepMs = [](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); };
 
