@@ -54,8 +54,6 @@ OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs) {
 
 OverlapTable OverlapCounter::finish() const {
     OverlapTable table;
-    table.negativeLabel = negative_;
-    if (negative_) return table;
     const auto& runs = runs_;
 
     struct Pair {

@@ -30,9 +30,6 @@ struct OverlapTable {
     std::vector<std::int64_t> pinakas2;      // area of ground-truth region i
     std::vector<std::int64_t> BlackCounter;  // area of result region j
     SparseOverlaps pinakas;
-    // A label below 0 was met; the counts are then meaningless and the maps
-    // must be refused.
-    bool negativeLabel = false;
 
     std::int32_t N() const { return static_cast<std::int32_t>(gtLabels.size()); }
     std::int32_t M() const { return static_cast<std::int32_t>(rsLabels.size()); }
@@ -52,7 +49,7 @@ private:
     bool negative_ = false;
 };
 
-// One pass over two whole maps of one size.
+// One pass over two whole maps of one size, labels 0 or more.
 OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs);
 
 }  // namespace corvanel

@@ -7,12 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "example_workspace.h"
 #include "map_builder.h"
 #include "test_support.h"
 
-#include <QImage>
-#include <QImageWriter>
-#include <QString>
 
 #include <algorithm>
 #include <cstdint>
@@ -31,58 +29,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using corvanel::testing::MapBuilder;
-using corvanel::testing::TempDir;
-using corvanel::testing::readBytes;
-using corvanel::testing::writeBytes;
-
-constexpr PageSize kPage{40, 20};  // eight cells a row, four rows
-const std::string kHeader = std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to2o\r\n";
-
-// The workspace layout of a batch: images/, gt/{lines,words}/, results/{lines,words}/.
-class Workspace {
-public:
-    const fs::path& path() const { return dir_.path(); }
-    fs::path image(const std::string& name) const { return path() / "images" / name; }
-    fs::path map(const char* side, const char* level, const std::string& name) const {
-        return path() / side / level / (name + ".dat");
-    }
-
-    // A black-and-white page image of the given size.
-    void writeImage(const std::string& name, PageSize size) const {
-        fs::create_directories(path() / "images");
-        QImage picture(size.width, size.height, QImage::Format_Mono);
-        picture.setColor(0, qRgb(255, 255, 255));
-        picture.setColor(1, qRgb(0, 0, 0));
-        picture.fill(0);
-        QImageWriter writer(QString::fromStdString(image(name).string()), "tiff");
-        if (!writer.write(picture)) throw std::runtime_error("cannot write the image " + name);
-    }
-
-    void writeMaps(const std::string& name, const char* level, const LabelMap& gt, const LabelMap& rs) const {
-        synth::writeLabelMap(map("gt", level, name), gt);
-        synth::writeLabelMap(map("results", level, name), rs);
-    }
-
-    // page01: N = 20, M = 21, 19 one to one; page02: N = M = 18, all one to
-    // one; page03: an image without label maps.
-    void writeExample() const {
-        writeImage("page01.tif", kPage);
-        writeMaps("page01.tif", "lines", MapBuilder(kPage).cells(0, 20, 1).take(),
-                  MapBuilder(kPage).cells(0, 19, 101).cells(20, 2, 500).take());
-        writeImage("page02.tif", kPage);
-        writeMaps("page02.tif", "lines", MapBuilder(kPage).cells(0, 18, 1).take(),
-                  MapBuilder(kPage).cells(0, 18, 3, 7).take());
-        writeImage("page03.tif", kPage);
-    }
-
-private:
-    TempDir dir_;
-};
-
-const std::string kPage01Line = "page01.tif\t95.00\t90.48\t92.68\t20\t21\t19\t\r\n";
-const std::string kPage02Line = "page02.tif\t100.00\t100.00\t100.00\t18\t18\t18\t\r\n";
-const std::string kExampleReport = kHeader + "\r\n" + kPage01Line + kPage02Line + "page03.tif\t\r\n";
+using namespace corvanel::testing;  // temporary folders, map builder, the worked example
 
 Counts counts(std::int64_t N, std::int64_t M, std::int64_t one2one) {
     Counts c;

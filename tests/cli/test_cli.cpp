@@ -7,13 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "example_workspace.h"
 #include "map_builder.h"
 #include "test_support.h"
 #include <nlohmann/json.hpp>
 
-#include <QImage>
-#include <QImageWriter>
-#include <QString>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,10 +38,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using corvanel::testing::MapBuilder;
-using corvanel::testing::TempDir;
-using corvanel::testing::readBytes;
-using corvanel::testing::writeBytes;
+using namespace corvanel::testing;  // temporary folders, map builder, the worked example
 using nlohmann::json;
 
 // ---------------------------------------------------------------- running the tool
@@ -92,82 +87,33 @@ private:
 
 // ---------------------------------------------------------------- workspaces
 
-constexpr PageSize kPage{40, 20};
-const std::string kHeader = std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to2o\r\n";
-
-class Workspace {
-public:
-    const fs::path& path() const { return dir_.path(); }
-    std::string arg() const { return path().string(); }
-    fs::path image(const std::string& name) const { return path() / "images" / name; }
-    fs::path map(const char* side, const char* level, const std::string& name) const {
-        return path() / side / level / (name + ".dat");
-    }
-    fs::path report() const { return path() / "Results.txt"; }
-
-    void writeImage(const std::string& name, PageSize size) const {
-        fs::create_directories(path() / "images");
-        QImage picture(size.width, size.height, QImage::Format_Mono);
-        picture.setColor(0, qRgb(255, 255, 255));
-        picture.setColor(1, qRgb(0, 0, 0));
-        picture.fill(0);
-        QImageWriter writer(QString::fromStdString(image(name).string()), "tiff");
-        if (!writer.write(picture)) throw std::runtime_error("cannot write the image " + name);
-    }
-
-    void writeMaps(const std::string& name, const char* level, const LabelMap& gt, const LabelMap& rs,
-                   bool header = false) const {
-        synth::writeLabelMap(map("gt", level, name), gt, header);
-        synth::writeLabelMap(map("results", level, name), rs, header);
-    }
-
-    // page01: N = 20, M = 21, 19 one to one; page02: N = M = 18, all one to
-    // one; page03: an image without label maps.
-    void writeExample(PageSize imageSize = kPage, bool header = false) const {
-        writeImage("page01.tif", imageSize);
-        writeMaps("page01.tif", "lines", MapBuilder(kPage).cells(0, 20, 1).take(),
-                  MapBuilder(kPage).cells(0, 19, 101).cells(20, 2, 500).take(), header);
-        writeImage("page02.tif", imageSize);
-        writeMaps("page02.tif", "lines", MapBuilder(kPage).cells(0, 18, 1).take(),
-                  MapBuilder(kPage).cells(0, 18, 3, 7).take(), header);
-        writeImage("page03.tif", imageSize);
-    }
-
-    // One page of every kind of match: a one-to-one pair (1 with 10), a result
-    // region covering two ground-truth regions (20 over 2 and 3), two
-    // ground-truth regions split over result regions (4 into 30, 31; 6 into
-    // 50, 51, 52), a missed region (5) and a spurious one (40).
-    void writeGroups(const std::string& name) const {
-        writeImage(name, kPage);
-        writeMaps(name, "lines",
-                  MapBuilder(kPage)
-                      .block(1, 0, 0, 4, 4)
-                      .block(2, 5, 0, 4, 4)
-                      .block(3, 10, 0, 4, 4)
-                      .block(4, 15, 0, 8, 4)
-                      .block(5, 0, 5, 4, 4)
-                      .block(6, 5, 5, 12, 4)
-                      .take(),
-                  MapBuilder(kPage)
-                      .block(10, 0, 0, 4, 4)
-                      .block(20, 5, 0, 4, 4)
-                      .block(20, 10, 0, 4, 4)
-                      .block(30, 15, 0, 4, 4)
-                      .block(31, 19, 0, 4, 4)
-                      .block(50, 5, 5, 4, 4)
-                      .block(51, 9, 5, 4, 4)
-                      .block(52, 13, 5, 4, 4)
-                      .block(40, 20, 10, 4, 4)
-                      .take());
-    }
-
-private:
-    TempDir dir_;
-};
-
-const std::string kPage01Line = "page01.tif\t95.00\t90.48\t92.68\t20\t21\t19\t\r\n";
-const std::string kPage02Line = "page02.tif\t100.00\t100.00\t100.00\t18\t18\t18\t\r\n";
-const std::string kExampleReport = kHeader + "\r\n" + kPage01Line + kPage02Line + "page03.tif\t\r\n";
+// One page of every kind of match: a one-to-one pair (1 with 10), a result
+// region covering two ground-truth regions (20 over 2 and 3), two
+// ground-truth regions split over result regions (4 into 30, 31; 6 into
+// 50, 51, 52), a missed region (5) and a spurious one (40).
+void writeGroups(const Workspace& ws, const std::string& name) {
+    ws.writeImage(name, kPage);
+    ws.writeMaps(name, "lines",
+                 MapBuilder(kPage)
+                     .block(1, 0, 0, 4, 4)
+                     .block(2, 5, 0, 4, 4)
+                     .block(3, 10, 0, 4, 4)
+                     .block(4, 15, 0, 8, 4)
+                     .block(5, 0, 5, 4, 4)
+                     .block(6, 5, 5, 12, 4)
+                     .take(),
+                 MapBuilder(kPage)
+                     .block(10, 0, 0, 4, 4)
+                     .block(20, 5, 0, 4, 4)
+                     .block(20, 10, 0, 4, 4)
+                     .block(30, 15, 0, 4, 4)
+                     .block(31, 19, 0, 4, 4)
+                     .block(50, 5, 5, 4, 4)
+                     .block(51, 9, 5, 4, 4)
+                     .block(52, 13, 5, 4, 4)
+                     .block(40, 20, 10, 4, 4)
+                     .take());
+}
 
 const std::string kExampleCounts =
     "N: 38\n"
@@ -344,7 +290,7 @@ TEST(EvalToolBatch, ThresholdTextIsReadAsTheFieldReadsIt) {
 
 TEST(EvalToolBatch, WeightsAreReadAsTheHiddenFieldsReadThem) {
     Workspace ws;
-    ws.writeGroups("g.tif");
+    writeGroups(ws, "g.tif");
     Tool tool;
     const std::string counts =
         "N: 6\nM: 8\none2one: 1\ng_one2many: 1\ng_many2one: 5\nd_one2many: 2\nd_many2one: 2\n";
@@ -407,7 +353,7 @@ TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
 
 TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
     Workspace ws;
-    ws.writeGroups("g.tif");
+    writeGroups(ws, "g.tif");
     ws.writeImage("h.tif", kPage);  // no label maps
     ws.writeImage("i.tif", kPage);
     ws.writeMaps("i.tif", "lines", MapBuilder(kPage).cells(0, 1, 1).take(), MapBuilder(kPage).cells(0, 1, 1).take());
