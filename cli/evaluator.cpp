@@ -1,7 +1,13 @@
 #include "evaluator.h"
 
 #include "batch.h"
+#include "errorview.h"
 #include "imagesize.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -44,6 +50,10 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     app.add_option("--json", o.json, "Also write per-page details and totals as JSON to FILE")->type_name("FILE");
     app.add_option("--report", o.report, "Write the report to FILE instead of WORKSPACE/Results.txt")
         ->type_name("FILE");
+    app.add_option("--error-images", o.errorImages,
+                   "For every evaluated page write FOLDER/<page>.<level>.errors.png: the page with each region "
+                   "coloured by what the matching made of it (the viewer's error view)")
+        ->type_name("FOLDER");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -60,6 +70,13 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     if (!fs::is_directory(o.workspace / "images", ec)) {
         err << "corvanel-eval: no images folder in " << o.workspace.string() << "\n";
         return kBadArguments;
+    }
+    if (o.errorImages) {
+        fs::create_directories(*o.errorImages, ec);
+        if (!fs::is_directory(*o.errorImages, ec)) {
+            err << "corvanel-eval: cannot create the folder " << o.errorImages->string() << " for --error-images\n";
+            return kBadArguments;
+        }
     }
     return std::nullopt;
 }
@@ -107,6 +124,20 @@ Json countsJson(const Counts& c, const Rates& r) {
                 {"FM", rate(r.FM, c.N != 0 && c.M != 0)}};
 }
 
+Json regionsJson(const std::vector<RegionDiagnosis>& regions) {
+    Json list = Json::array();
+    for (const RegionDiagnosis& r : regions) {
+        list.push_back({{"label", r.label},
+                        {"area", r.area},
+                        {"bbox", {r.box.left, r.box.top, r.box.right, r.box.bottom}},
+                        {"status", statusName(r.status)},
+                        {"partners", r.partners},
+                        {"score", r.score ? Json(*r.score) : Json(nullptr)},
+                        {"best", r.best ? Json{{"label", r.best->label}, {"score", r.best->score}} : Json(nullptr)}});
+    }
+    return list;
+}
+
 Json pageJson(const std::string& name, const PageEvaluation* e, const std::vector<std::string>& messages) {
     Json page{{"name", name}, {"evaluated", e != nullptr}};
     if (e) {
@@ -124,6 +155,10 @@ Json pageJson(const std::string& name, const PageEvaluation* e, const std::vecto
         page["result_groups"] = rsGroups;
         page["unmatched_gt"] = e->detail.unmatchedGt;
         page["unmatched_result"] = e->detail.unmatchedResult;
+        if (e->diagnosis) {
+            page["gt_regions"] = regionsJson(e->diagnosis->gt());
+            page["result_regions"] = regionsJson(e->diagnosis->result());
+        }
     }
     page["messages"] = messages;
     return page;
@@ -145,11 +180,33 @@ Json settingsJson(const Options& o, const RunSettings& s, const Weights& w) {
                 {"weights", {w.w1, w.w2, w.w3}}};
 }
 
+QString qtPath(const fs::path& path) { return QFile::decodeName(path.c_str()); }
+
+// Writes the page's error view into `folder`, whole or not at all; the
+// reason when it could not. Needs the evaluation's maps and diagnosis.
+std::optional<std::string> writeErrorImage(const fs::path& folder, const fs::path& pageImage, Level level,
+                                           const PageEvaluation& e) {
+    const fs::path target = folder / imaging::errorImageName(pageImage.filename().string(), level);
+    QImageReader reader(qtPath(pageImage));
+    reader.setAutoTransform(false);
+    const QImage page = reader.read();
+    const QImage view = imaging::paintErrorView(page, *e.gtMap, *e.rsMap, *e.diagnosis);
+    if (view.isNull()) return "Cannot write the error image " + target.string() + ": not enough memory";
+    QSaveFile file(qtPath(target));
+    QImageWriter writer(&file, "png");
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(view) || !file.commit()) {
+        const QString why = writer.error() != QImageWriter::UnknownError ? writer.errorString() : file.errorString();
+        return "Cannot write the error image " + target.string() + ": " + why.toStdString();
+    }
+    return std::nullopt;
+}
+
 // Evaluates pages on `jobs` threads and hands the outcomes over in list order.
 class ParallelPages {
 public:
-    ParallelPages(const RunSettings& settings, const std::vector<std::string>& names, unsigned jobs)
-        : settings_(settings), names_(names), done_(names.size()) {
+    ParallelPages(const RunSettings& settings, const std::vector<std::string>& names, unsigned jobs,
+                  const std::optional<fs::path>& errorImages)
+        : settings_(settings), names_(names), errorImages_(errorImages), done_(names.size()) {
         const std::size_t workers = std::min<std::size_t>(jobs, names.size());
         if (workers <= 1) return;  // evaluated on the caller's thread, one by one
         for (std::size_t w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
@@ -168,9 +225,23 @@ public:
         return page;
     }
 
+    // Some page's error image could not be written.
+    bool imageFailed() const { return imageFailed_; }
+
 private:
-    PageOutcome evaluate(std::size_t i) const {
-        return evaluateBatchPage(settings_, names_[i], settings_.level, true, imaging::readImageSize);
+    PageOutcome evaluate(std::size_t i) {
+        PageOutcome page = evaluateBatchPage(settings_, names_[i], settings_.level, true, imaging::readImageSize);
+        if (errorImages_ && page.evaluated) {
+            if (auto problem = writeErrorImage(*errorImages_, pagePath(settings_.workspace, names_[i]),
+                                               settings_.level, page.evaluation)) {
+                page.messages.push_back(std::move(*problem));
+                imageFailed_ = true;
+            }
+            // The maps were only wanted for the picture.
+            page.evaluation.gtMap.reset();
+            page.evaluation.rsMap.reset();
+        }
+        return page;
     }
     void work() {
         for (std::size_t i; !stop_ && (i = next_++) < names_.size();) {
@@ -193,10 +264,12 @@ private:
 
     const RunSettings& settings_;
     const std::vector<std::string>& names_;
+    const std::optional<fs::path>& errorImages_;
     std::vector<std::optional<PageOutcome>> done_;
     std::vector<std::thread> threads_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> imageFailed_{false};
     std::mutex mutex_;
     std::condition_variable ready_;
 };
@@ -228,12 +301,18 @@ int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostre
     if (e.fatal) return kOutOfMemory;
     if (!e.success) return kFailure;
     printCounts(out, e.counts, e.rates);
+    bool ok = true;
+    if (o.errorImages)
+        if (auto problem = writeErrorImage(*o.errorImages, path, s.level, e)) {
+            err << *problem << "\n";
+            ok = false;
+        }
     if (o.json) {
         Json json = settingsJson(o, s, w);
         json["pages"] = Json::array({pageJson(*o.page, &e, e.messages)});
         if (!writeJson(*o.json, json, err)) return kFailure;
     }
-    return kSuccess;
+    return ok ? kSuccess : kFailure;
 }
 
 int runAll(const Options& o, const RunSettings& s, const Weights& w, std::ostream& out, std::ostream& err,
@@ -246,8 +325,9 @@ int runAll(const Options& o, const RunSettings& s, const Weights& w, std::ostrea
     Json pagesJson = Json::array();
     Progress progress(err, progressOn);
     bool fatal = false;
+    bool imagesWritten = true;
     {
-        ParallelPages pages(s, names, o.jobs);
+        ParallelPages pages(s, names, o.jobs, o.errorImages);
         for (std::size_t i = 0; i < names.size() && !fatal; ++i) {
             progress.show(i + 1, names.size(), names[i]);
             const PageOutcome page = pages.take(i);
@@ -257,6 +337,7 @@ int runAll(const Options& o, const RunSettings& s, const Weights& w, std::ostrea
             fatal = page.evaluation.fatal;
             if (o.json) pagesJson.push_back(pageJson(page.name, page.evaluated ? &page.evaluation : nullptr, page.messages));
         }
+        imagesWritten = !pages.imageFailed();
     }
     progress.clear();
     const BatchResult result = report.finish(w);
@@ -265,7 +346,7 @@ int runAll(const Options& o, const RunSettings& s, const Weights& w, std::ostrea
 
     printCounts(out, result.sums, result.rates);
     out << "Im.: " << result.evaluatedPages << "\n";
-    bool ok = report.problem().empty();
+    bool ok = report.problem().empty() && imagesWritten;
     if (o.json) {
         Json json = settingsJson(o, s, w);
         json["pages"] = std::move(pagesJson);
@@ -285,6 +366,8 @@ int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     s.level = o.level == "words" ? Level::Words : Level::Lines;
     s.readHeader = o.header;
     s.threshold = parseThreshold(o.threshold);
+    s.diagnose = o.json || o.errorImages;
+    s.keepMaps = o.errorImages.has_value();
     const std::optional<WeightTexts> weights = splitWeights(o.weights);
     if (!weights) {
         err << "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n";

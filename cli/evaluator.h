@@ -21,6 +21,7 @@ struct Options {
     unsigned jobs = 1;
     std::optional<std::filesystem::path> json;
     std::optional<std::filesystem::path> report;
+    std::optional<std::filesystem::path> errorImages;  // folder for <page>.<level>.errors.png
 };
 
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };

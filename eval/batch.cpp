@@ -46,6 +46,8 @@ PageEvaluation evaluateSinglePage(const RunSettings& s, const fs::path& currentP
     request.threshold = s.threshold;
     request.weights = s.weights;
     request.batch = false;
+    request.diagnose = s.diagnose;
+    request.keepMaps = s.keepMaps;
     return EvaluatePage(request);
 }
 
@@ -66,6 +68,8 @@ PageOutcome evaluateBatchPage(const RunSettings& s, const std::string& name, Lev
     request.threshold = s.threshold;
     request.weights = s.weights;
     request.batch = batchTicked;
+    request.diagnose = s.diagnose;
+    request.keepMaps = s.keepMaps;
     out.evaluation = EvaluatePage(request);
     out.messages = out.evaluation.messages;
     out.evaluated = out.evaluation.success;

@@ -24,6 +24,8 @@ struct RunSettings {
     bool readHeader = false;   // "Read Ix,Iy"
     std::int32_t threshold = 90;
     WeightTexts weights;
+    bool diagnose = false;  // each page's evaluation says what matched what
+    bool keepMaps = false;  // and hands its label maps back
 };
 
 // Why a run cannot start (a threshold below 1, weights that do not read), or

@@ -26,11 +26,13 @@ PageEvaluation readFailure(PageSize size, const ReadError& error) {
 
 // Matching and scores from counted overlaps.
 PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
-                     bool batch) {
+                     bool batch, bool diagnose) {
     PageEvaluation out;
     out.size = size;
     try {
-        Matching matching = matchRegions(counter.finish(), threshold);
+        OverlapTable table = counter.finish();
+        Matching matching = matchRegions(table, threshold);
+        if (diagnose) out.diagnosis = std::make_shared<PageDiagnosis>(std::move(table), matching, threshold);
         out.counts = matching.counts;
         out.detail = std::move(matching.detail);
     } catch (const std::bad_alloc&) {
@@ -57,7 +59,7 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
     if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
 
     constexpr std::size_t kSlice = std::size_t{1} << 15;
-    OverlapCounter counter;
+    OverlapCounter counter = request.diagnose ? OverlapCounter(gt->size().width) : OverlapCounter();
     try {
         std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
         const std::size_t labels = gt->labelCount();
@@ -70,19 +72,19 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
         return std::nullopt;
     }
     if (counter.negativeLabel()) return std::nullopt;
-    return score(counter, gt->size(), request.threshold, weights, request.batch);
+    return score(counter, gt->size(), request.threshold, weights, request.batch, request.diagnose);
 }
 
 }  // namespace
 
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
-                            const Weights& weights, bool batch) {
+                            const Weights& weights, bool batch, bool diagnose) {
     if (std::string problem = thresholdProblem(threshold); !problem.empty())
         return refused(gt.size(), std::move(problem));
     if (gt.size() != rs.size())
         return refused(gt.size(), "Label maps of different sizes: ground truth " + sizeText(gt.size()) +
                                       ", result " + sizeText(rs.size()));
-    OverlapCounter counter;
+    OverlapCounter counter = diagnose ? OverlapCounter(gt.width()) : OverlapCounter();
     try {
         counter.add(gt.data(), rs.data(), gt.pixelCount());
     } catch (const std::bad_alloc&) {
@@ -92,7 +94,7 @@ PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t
     }
     if (counter.negativeLabel())
         return refused(gt.size(), "A label map holds a negative label; the page was not evaluated");
-    return score(counter, gt.size(), threshold, weights, batch);
+    return score(counter, gt.size(), threshold, weights, batch, diagnose);
 }
 
 PageEvaluation EvaluatePage(const PageRequest& request) {
@@ -104,10 +106,12 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     const PageContext& page = request.page;
     const auto gtPath = labelMapPath(page.workspace, MapKind::GroundTruth, page.level, page.pagePath);
     const auto rsPath = labelMapPath(page.workspace, MapKind::Result, page.level, page.pagePath);
-    if (auto done = evaluateStreaming(request, gtPath, rsPath, std::get<Weights>(weights))) return std::move(*done);
+    if (!request.keepMaps)
+        if (auto done = evaluateStreaming(request, gtPath, rsPath, std::get<Weights>(weights)))
+            return std::move(*done);
 
-    // Something is wrong with the maps: read them whole, ground truth first,
-    // so the reader that fails first is the one reported.
+    // The maps are wanted, or something is wrong with them: read them whole,
+    // ground truth first, so the reader that fails first is the one reported.
     PageSize size = request.size;
     ReadResult gt = readLabelMap(gtPath, MapKind::GroundTruth, page.readHeader, size);
     if (!gt.ok()) return readFailure(size, gt.error());
@@ -120,8 +124,12 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     }
     // Both read whole after all (the trouble has passed): evaluate them.
     PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, std::get<Weights>(weights),
-                                      request.batch);
+                                      request.batch, request.diagnose);
     out.size = size;
+    if (request.keepMaps && out.success) {
+        out.gtMap = std::make_shared<const LabelMap>(std::move(gt.map()));
+        out.rsMap = std::make_shared<const LabelMap>(std::move(rs.map()));
+    }
     return out;
 }
 

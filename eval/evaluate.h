@@ -1,9 +1,11 @@
 #pragma once
 
+#include "diagnosis.h"
 #include "labelmap.h"
 #include "matching.h"
 #include "scores.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,8 @@ struct PageRequest {
     std::int32_t threshold = 90; // T, percent
     WeightTexts weights;
     bool batch = false;          // "Batch" ticked now: produce the report row
+    bool diagnose = false;       // also say what matched what, region by region
+    bool keepMaps = false;       // hand both label maps back (read whole, not streamed)
 };
 
 struct PageEvaluation {
@@ -28,6 +32,8 @@ struct PageEvaluation {
     Rates rates;
     MatchDetail detail;
     std::string reportRow;              // only in a batch; ends with a TAB
+    std::shared_ptr<const PageDiagnosis> diagnosis;  // when asked for
+    std::shared_ptr<const LabelMap> gtMap, rsMap;     // when asked for
 };
 
 // Reads both label maps of the page, matches their regions and computes the
@@ -36,6 +42,6 @@ PageEvaluation EvaluatePage(const PageRequest& request);
 
 // The same on maps already in memory, which must have one size.
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
-                            const Weights& weights, bool batch);
+                            const Weights& weights, bool batch, bool diagnose = false);
 
 }  // namespace corvanel

@@ -48,10 +48,8 @@ Matching matchRegions(const OverlapTable& table, std::int32_t T) {
     std::vector<std::int32_t> score(P);
     std::vector<unsigned char> match(P);
     for (Index p = 0; p < P; ++p) {
-        const double shared = static_cast<double>(100 * ov.pairShared[p]);
-        const double sg = shared / static_cast<double>(table.pinakas2[static_cast<Index>(ov.pairGt[p])]);
-        const double sr = shared / static_cast<double>(table.BlackCounter[static_cast<Index>(ov.pairRs[p])]);
-        const double s = sr <= sg ? sr : sg;
+        const double s = matchScore(ov.pairShared[p], table.pinakas2[static_cast<Index>(ov.pairGt[p])],
+                                    table.BlackCounter[static_cast<Index>(ov.pairRs[p])]);
         score[p] = static_cast<std::int32_t>(s);
         match[p] = static_cast<std::int64_t>(s / T) >= 1 ? 1 : 0;
     }

@@ -50,6 +50,15 @@ struct Matching {
     MatchDetail detail;
 };
 
+// The match score of a pair in percent: 100 x shared pixels over the larger
+// of the two areas, as a real number (the match test compares it unrounded).
+inline double matchScore(std::int64_t shared, std::int64_t gtArea, std::int64_t rsArea) {
+    const double scaled = static_cast<double>(100 * shared);
+    const double sg = scaled / static_cast<double>(gtArea);
+    const double sr = scaled / static_cast<double>(rsArea);
+    return sr <= sg ? sr : sg;
+}
+
 // Scores every overlapping pair and runs the matching passes in their fixed
 // order. threshold must be at least 1.
 Matching matchRegions(const OverlapTable& table, std::int32_t threshold);

@@ -4,6 +4,7 @@
 #include "labelmap.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace corvanel {
@@ -22,6 +23,20 @@ struct SparseOverlaps {
     std::size_t pairCount() const { return pairShared.size(); }
 };
 
+// The smallest rectangle holding a region's pixels, ends included; empty
+// (right < left) until a pixel is added.
+struct Box {
+    std::int32_t left = std::numeric_limits<std::int32_t>::max();
+    std::int32_t top = std::numeric_limits<std::int32_t>::max();
+    std::int32_t right = -1;
+    std::int32_t bottom = -1;
+
+    bool empty() const { return right < left; }
+    void add(std::int32_t x0, std::int32_t x1, std::int32_t y);
+    void add(const Box& other);
+    friend bool operator==(const Box&, const Box&) = default;
+};
+
 // Region areas and overlaps of one page, regions compacted to the labels
 // that occur. Region i is gtLabels[i], region j is rsLabels[j].
 struct OverlapTable {
@@ -30,6 +45,10 @@ struct OverlapTable {
     std::vector<std::int64_t> pinakas2;      // area of ground-truth region i
     std::vector<std::int64_t> BlackCounter;  // area of result region j
     SparseOverlaps pinakas;
+    // Bounding box of region i and region j; empty vectors unless the
+    // counter was asked for boxes.
+    std::vector<Box> gtBoxes;
+    std::vector<Box> rsBoxes;
 
     std::int32_t N() const { return static_cast<std::int32_t>(gtLabels.size()); }
     std::int32_t M() const { return static_cast<std::int32_t>(rsLabels.size()); }
@@ -39,14 +58,24 @@ struct OverlapTable {
 // same pixels of both maps at a time.
 class OverlapCounter {
 public:
+    OverlapCounter() = default;
+    // Also finds every region's bounding box: the maps are `rowLength`
+    // labels a row and are fed from their first label on.
+    explicit OverlapCounter(std::int32_t rowLength);
+
     void add(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
     // A label below 0 was fed: the maps must be refused.
     bool negativeLabel() const { return negative_; }
     OverlapTable finish() const;
 
 private:
+    void addWithBoxes(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
+
     detail::FlatMap<std::int64_t> runs_{1024};  // pixels per (gt label, result label) pair
     bool negative_ = false;
+    std::size_t rowLength_ = 0;  // 0: no boxes
+    std::size_t fed_ = 0;        // labels fed so far, with boxes
+    detail::FlatMap<Box> boxes_{0};  // bounding box per pair, with boxes
 };
 
 // One pass over two whole maps of one size, labels 0 or more.

@@ -2,6 +2,7 @@
 // stdout, stderr, exit code, report and JSON.
 
 #include "batch.h"
+#include "diagnosis.h"
 #include "imagesize.h"
 #include "synth.h"
 
@@ -11,6 +12,8 @@
 #include "map_builder.h"
 #include "test_support.h"
 #include <nlohmann/json.hpp>
+
+#include <QImage>
 
 
 #include <algorithm>
@@ -397,6 +400,21 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
     EXPECT_EQ(g.at("unmatched_gt"), json::array({5}));
     EXPECT_EQ(g.at("unmatched_result"), json::array({40}));
     EXPECT_EQ(g.at("messages"), json::array());
+    // One record per region, in label order, saying what became of it.
+    auto region = [](const json& list, int label) {
+        for (const json& r : list)
+            if (r.at("label") == label) return r;
+        return json();
+    };
+    EXPECT_EQ(g.at("gt_regions").size(), 6u);
+    EXPECT_EQ(g.at("result_regions").size(), 8u);
+    EXPECT_EQ(region(g.at("gt_regions"), 4), json::parse(R"({"label": 4, "area": 32, "bbox": [15, 0, 22, 3],
+        "status": "split", "partners": [30, 31], "score": 100, "best": {"label": 30, "score": 50}})"));
+    EXPECT_EQ(region(g.at("result_regions"), 20), json::parse(R"({"label": 20, "area": 32, "bbox": [5, 0, 13, 3],
+        "status": "merged", "partners": [2, 3], "score": 100, "best": {"label": 2, "score": 50}})"));
+    EXPECT_EQ(region(g.at("gt_regions"), 5).at("status"), "missed");
+    EXPECT_EQ(region(g.at("result_regions"), 40), json::parse(R"({"label": 40, "area": 16, "bbox": [20, 10, 23, 13],
+        "status": "false_alarm", "partners": [], "score": null, "best": null})"));
 
     const json& h = pages[1];
     EXPECT_EQ(h.at("evaluated"), false);
@@ -533,6 +551,40 @@ TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
 }
 
 // ---------------------------------------------------------------- arguments
+
+TEST(EvalToolErrorImages, OnePictureAPageEvaluatedInTheViewersColours) {
+    Workspace ws;
+    writeGroups(ws, "g.tif");
+    ws.writeImage("h.tif", kPage);  // no label maps: no picture
+    TempDir out;
+    const fs::path folder = out.path() / "new" / "errors";
+    Tool tool;
+    for (const char* jobs : {"1", "2"}) {
+        const Outcome o = tool.run({ws.arg(), "--error-images", folder.string(), "--jobs", jobs});
+        ASSERT_EQ(o.exitCode, 0) << o.err;
+        EXPECT_FALSE(fs::exists(folder / "h.tif.lines.errors.png"));
+        const QImage picture(QString::fromStdString((folder / "g.tif.lines.errors.png").string()));
+        ASSERT_EQ(picture.size(), QSize(kPage.width, kPage.height));
+        // The page has no ink, so every region shows as its status's tint on paper.
+        auto shows = [&](int x, int y, RegionStatus status) {
+            return picture.pixel(x, y) == picture.color(3 + 2 * static_cast<int>(status));
+        };
+        EXPECT_TRUE(shows(0, 0, RegionStatus::One2One));
+        EXPECT_TRUE(shows(16, 1, RegionStatus::Split));
+        EXPECT_TRUE(shows(6, 1, RegionStatus::Merged));
+        EXPECT_TRUE(shows(1, 6, RegionStatus::Missed));
+        EXPECT_TRUE(shows(21, 11, RegionStatus::FalseAlarm));
+        EXPECT_EQ(picture.pixel(30, 18), qRgb(255, 255, 255));
+        fs::remove_all(folder);
+    }
+    // A page named on its own gets its picture too; a folder that cannot be made is refused.
+    EXPECT_EQ(tool.run({ws.arg(), "--page", "g.tif", "--level", "lines", "--error-images", folder.string()}).exitCode, 0);
+    EXPECT_TRUE(fs::exists(folder / "g.tif.lines.errors.png"));
+    writeBytes(out.path() / "file", "");
+    const Outcome refused = tool.run({ws.arg(), "--error-images", (out.path() / "file" / "sub").string()});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("--error-images"), std::string::npos) << refused.err;
+}
 
 TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
     Workspace ws;

@@ -3,6 +3,7 @@
 // CORVANEL_SEED=<seed> makes that case the first one of the run.
 
 #include "dense_reference.h"
+#include "diagnosis.h"
 #include "evaluate.h"
 #include "labelmap.h"
 #include "matching.h"
@@ -465,6 +466,69 @@ Reach reachOf(const Grid& gt, const Grid& rs, std::int32_t T) {
     return r;
 }
 
+// What a page's per-region records must say, from a plain count of the maps:
+// the counts the statuses imply, areas, boxes, partners named on both sides,
+// and the best-overlapping partner. Empty when all holds.
+std::string diagnosisProblems(const PageDiagnosis& d, const Grid& gt, const Grid& rs, const Counts& want) {
+    std::ostringstream out;
+    if (d.impliedCounts() != want) out << "statuses imply " << show(d.impliedCounts()) << "\n";
+
+    struct Plain {
+        std::int64_t area = 0;
+        Box box;
+    };
+    std::map<std::int32_t, Plain> gPlain, rPlain;
+    std::map<std::pair<std::int32_t, std::int32_t>, std::int64_t> shared;
+    for (int y = 0; y < gt.h; ++y)
+        for (int x = 0; x < gt.w; ++x) {
+            const std::int32_t g = gt.at(x, y), r = rs.at(x, y);
+            for (auto [label, plain] : {std::pair{g, &gPlain}, std::pair{r, &rPlain}})
+                if (label != 0) {
+                    ++(*plain)[label].area;
+                    (*plain)[label].box.add(x, x, y);
+                }
+            if (g != 0 && r != 0) ++shared[{g, r}];
+        }
+    auto score = [&](std::int32_t g, std::int32_t r) {
+        return static_cast<std::int32_t>(matchScore(shared[{g, r}], gPlain[g].area, rPlain[r].area));
+    };
+
+    auto check = [&](const std::vector<RegionDiagnosis>& side, const std::map<std::int32_t, Plain>& plain, bool isGt) {
+        if (side.size() != plain.size()) out << (isGt ? "gt" : "result") << " region count " << side.size() << "\n";
+        for (const RegionDiagnosis& region : side) {
+            const auto it = plain.find(region.label);
+            if (it == plain.end()) {
+                out << "unknown label " << region.label << "\n";
+                continue;
+            }
+            if (region.area != it->second.area || !(region.box == it->second.box))
+                out << "label " << region.label << ": area or box differs\n";
+            const RegionStatus unmatched = isGt ? RegionStatus::Missed : RegionStatus::FalseAlarm;
+            if (region.status == (isGt ? RegionStatus::FalseAlarm : RegionStatus::Missed) ||
+                (region.status == unmatched) != region.partners.empty() ||
+                (region.status == unmatched) == region.score.has_value())
+                out << "label " << region.label << ": status, partners and score disagree\n";
+            for (std::int32_t partner : region.partners) {
+                const RegionDiagnosis* other = isGt ? d.findResult(partner) : d.findGt(partner);
+                if (!other || other->status != region.status ||
+                    !std::binary_search(other->partners.begin(), other->partners.end(), region.label))
+                    out << "label " << region.label << ": partner " << partner << " does not name it back\n";
+            }
+            std::optional<Partner> best;
+            for (const auto& [pair, count] : shared) {
+                if ((isGt ? pair.first : pair.second) != region.label) continue;
+                const std::int32_t s = score(pair.first, pair.second);
+                const std::int32_t other = isGt ? pair.second : pair.first;
+                if (!best || s > best->score || (s == best->score && other < best->label)) best = Partner{other, s};
+            }
+            if (region.best != best) out << "label " << region.label << ": best partner differs\n";
+        }
+    };
+    check(d.gt(), gPlain, true);
+    check(d.result(), rPlain, false);
+    return out.str();
+}
+
 double expectedRate(std::int64_t weighted, std::int64_t count) {
     return count == 0 ? -1.0 : static_cast<double>(weighted) / static_cast<double>(count);
 }
@@ -552,12 +616,16 @@ TEST(CrossCheck, EngineMatchesDenseReference) {
         const LabelMap gt = toLabelMap(c.gt);
         const LabelMap rs = toLabelMap(c.rs);
         const Counts direct = matchRegions(countOverlaps(gt, rs), c.T).counts;
-        const PageEvaluation page = evaluateMaps(gt, rs, c.T, c.weights, c.batch);
+        const PageEvaluation page = evaluateMaps(gt, rs, c.T, c.weights, c.batch, /*diagnose=*/true);
 
         std::ostringstream problems;
         if (direct != want) problems << "matchRegions(countOverlaps): " << show(direct) << "\n";
         if (!page.success) problems << "evaluateMaps reported failure\n";
         if (page.counts != want) problems << "evaluateMaps: " << show(page.counts) << "\n";
+        if (!page.diagnosis)
+            problems << "no diagnosis\n";
+        else
+            problems << diagnosisProblems(*page.diagnosis, c.gt, c.rs, want);
 
         const Weights& w = c.weights;
         const double DR = expectedRate(w.w1 * want.one2one + w.w2 * want.g_one2many + w.w3 * want.g_many2one, want.N);
@@ -661,6 +729,43 @@ TEST(CrossCheckExamples, ReferenceAndEngineFollowTheMatchingRules) {
         const PageEvaluation page = evaluateMaps(toLabelMap(e.gt), toLabelMap(e.rs), e.T, Weights{}, false);
         EXPECT_EQ(page.counts, e.want) << "engine " << show(page.counts) << ", expected " << show(e.want);
     }
+}
+
+// Each region's record on pages whose fate is plain: a split, a merge, a
+// near miss that names its best partner, and a false alarm.
+TEST(Diagnosis, NamesEachRegionsFateAndBestPartner) {
+    // gt: 1 split over results 1 and 2; 2 and 3 merged by result 3; 4 (10 px)
+    // inside result 4 (12 px) scores 83 < 90; result 5 covers no ground truth.
+    const Grid gt = row({{1, 200}, {2, 100}, {3, 100}, {4, 10}, {0, 2}, {0, 7}});
+    const Grid rs = row({{1, 100}, {2, 100}, {3, 200}, {4, 12}, {5, 7}});
+    const PageEvaluation page = evaluateMaps(toLabelMap(gt), toLabelMap(rs), 90, Weights{}, false, true);
+    ASSERT_TRUE(page.diagnosis);
+    const PageDiagnosis& d = *page.diagnosis;
+    using S = RegionStatus;
+    struct Want {
+        const RegionDiagnosis* region;
+        S status;
+        std::vector<std::int32_t> partners;
+        std::optional<std::int32_t> score;
+        std::optional<Partner> best;
+    };
+    for (const Want& w : std::vector<Want>{
+             {d.findGt(1), S::Split, {1, 2}, 100, Partner{1, 50}},
+             {d.findResult(2), S::Split, {1}, 50, Partner{1, 50}},
+             {d.findGt(3), S::Merged, {3}, 50, Partner{3, 50}},
+             {d.findResult(3), S::Merged, {2, 3}, 100, Partner{2, 50}},
+             {d.findGt(4), S::Missed, {}, std::nullopt, Partner{4, 83}},
+             {d.findResult(5), S::FalseAlarm, {}, std::nullopt, std::nullopt}}) {
+        ASSERT_TRUE(w.region);
+        SCOPED_TRACE(testing::Message() << "label " << w.region->label);
+        EXPECT_EQ(w.region->status, w.status);
+        EXPECT_EQ(w.region->partners, w.partners);
+        EXPECT_EQ(w.region->score, w.score);
+        EXPECT_EQ(w.region->best, w.best);
+    }
+    EXPECT_EQ(d.findGt(4)->box, (Box{400, 0, 409, 0}));
+    EXPECT_EQ(d.shared(4, 4), 10);
+    EXPECT_EQ(d.impliedCounts(), page.counts);
 }
 
 }  // namespace

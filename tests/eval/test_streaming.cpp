@@ -55,11 +55,12 @@ TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
                 r.threshold = T;
                 r.weights = {"100", "40", "10"};
                 r.batch = true;
+                r.diagnose = true;
                 const PageEvaluation streamed = EvaluatePage(r);
                 const bool words = level == Level::Words;
                 const PageEvaluation whole = evaluateMaps(words ? page.gtWords : page.gtLines,
                                                           words ? page.rsWords : page.rsLines, T,
-                                                          Weights{100, 40, 10}, true);
+                                                          Weights{100, 40, 10}, true, true);
                 ASSERT_TRUE(streamed.success);
                 ASSERT_TRUE(whole.success);
                 EXPECT_EQ(streamed.size, (PageSize{layout.width, layout.height}));
@@ -71,6 +72,15 @@ TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
                 EXPECT_EQ(streamed.detail.unmatchedGt, whole.detail.unmatchedGt);
                 EXPECT_EQ(streamed.detail.unmatchedResult, whole.detail.unmatchedResult);
                 EXPECT_GT(whole.counts.N, 0);
+                // Boxes from slices agree with boxes from whole maps.
+                ASSERT_TRUE(streamed.diagnosis && whole.diagnosis);
+                const auto& a = streamed.diagnosis->gt();
+                const auto& b = whole.diagnosis->gt();
+                ASSERT_EQ(a.size(), b.size());
+                for (std::size_t k = 0; k < a.size(); ++k) EXPECT_EQ(a[k].box, b[k].box) << a[k].label;
+                ASSERT_EQ(streamed.diagnosis->result().size(), whole.diagnosis->result().size());
+                for (std::size_t k = 0; k < whole.diagnosis->result().size(); ++k)
+                    EXPECT_EQ(streamed.diagnosis->result()[k].box, whole.diagnosis->result()[k].box);
             }
         }
     }

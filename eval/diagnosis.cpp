@@ -1,0 +1,154 @@
+#include "diagnosis.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace corvanel {
+
+namespace {
+
+using Index = std::size_t;
+
+std::optional<Index> indexOf(const std::vector<std::int32_t>& sorted, std::int32_t label) {
+    const auto it = std::lower_bound(sorted.begin(), sorted.end(), label);
+    if (it == sorted.end() || *it != label) return std::nullopt;
+    return static_cast<Index>(it - sorted.begin());
+}
+
+std::int32_t truncatedScore(const OverlapTable& t, Index pair) {
+    const SparseOverlaps& ov = t.pinakas;
+    return static_cast<std::int32_t>(matchScore(ov.pairShared[pair], t.pinakas2[static_cast<Index>(ov.pairGt[pair])],
+                                                t.BlackCounter[static_cast<Index>(ov.pairRs[pair])]));
+}
+
+// The pair of regions i and j, if they share pixels.
+std::optional<Index> pairOf(const OverlapTable& t, Index i, Index j) {
+    const SparseOverlaps& ov = t.pinakas;
+    const auto first = ov.pairRs.begin() + static_cast<std::ptrdiff_t>(ov.rowStart[i]);
+    const auto last = ov.pairRs.begin() + static_cast<std::ptrdiff_t>(ov.rowStart[i + 1]);
+    const auto it = std::lower_bound(first, last, static_cast<std::int32_t>(j));
+    if (it == last || *it != static_cast<std::int32_t>(j)) return std::nullopt;
+    return static_cast<Index>(it - ov.pairRs.begin());
+}
+
+void setStatus(RegionDiagnosis& region, RegionStatus status, std::int32_t partner, std::int32_t score) {
+    region.status = status;
+    region.partners.insert(std::lower_bound(region.partners.begin(), region.partners.end(), partner), partner);
+    region.score = region.score ? std::max(*region.score, score) : score;
+}
+
+}  // namespace
+
+std::string_view statusName(RegionStatus status) {
+    switch (status) {
+    case RegionStatus::One2One: return "one2one";
+    case RegionStatus::Split: return "split";
+    case RegionStatus::Merged: return "merged";
+    case RegionStatus::Missed: return "missed";
+    case RegionStatus::FalseAlarm: return "false_alarm";
+    }
+    return "?";
+}
+
+PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::int32_t threshold)
+    : table_(std::move(table)), threshold_(threshold) {
+    const OverlapTable& t = table_;
+    const SparseOverlaps& ov = t.pinakas;
+    const Index N = t.gtLabels.size();
+    const Index M = t.rsLabels.size();
+    gt_.resize(N);
+    result_.resize(M);
+    for (Index i = 0; i < N; ++i) {
+        RegionDiagnosis& r = gt_[i];
+        r.label = t.gtLabels[i];
+        r.area = t.pinakas2[i];
+        if (i < t.gtBoxes.size()) r.box = t.gtBoxes[i];
+        r.status = RegionStatus::Missed;
+        // Rows are in ascending j, so the first highest is the lowest label.
+        for (Index p = ov.rowStart[i]; p < ov.rowStart[i + 1]; ++p) {
+            const std::int32_t s = truncatedScore(t, p);
+            if (!r.best || s > r.best->score) r.best = Partner{t.rsLabels[static_cast<Index>(ov.pairRs[p])], s};
+        }
+    }
+    for (Index j = 0; j < M; ++j) {
+        RegionDiagnosis& r = result_[j];
+        r.label = t.rsLabels[j];
+        r.area = t.BlackCounter[j];
+        if (j < t.rsBoxes.size()) r.box = t.rsBoxes[j];
+        r.status = RegionStatus::FalseAlarm;
+        for (Index k = ov.colStart[j]; k < ov.colStart[j + 1]; ++k) {
+            const Index p = ov.colPairs[k];
+            const std::int32_t s = truncatedScore(t, p);
+            if (!r.best || s > r.best->score) r.best = Partner{t.gtLabels[static_cast<Index>(ov.pairGt[p])], s};
+        }
+    }
+
+    const MatchDetail& d = matching.detail;
+    for (const MatchedPair& m : d.one2one) {
+        setStatus(gt_[*indexOf(t.gtLabels, m.gtLabel)], RegionStatus::One2One, m.rsLabel, m.score);
+        setStatus(result_[*indexOf(t.rsLabels, m.rsLabel)], RegionStatus::One2One, m.gtLabel, m.score);
+    }
+    // A group's members all share pixels with its centre (score 5 or more).
+    for (const MatchedGroup& g : d.gtCentred) {
+        const Index i = *indexOf(t.gtLabels, g.centre);
+        std::int32_t sum = 0;
+        for (std::int32_t label : g.members) {
+            const Index j = *indexOf(t.rsLabels, label);
+            const std::int32_t s = truncatedScore(t, *pairOf(t, i, j));
+            sum += s;
+            gt_[i].status = RegionStatus::Split;
+            gt_[i].partners.push_back(label);
+            setStatus(result_[j], RegionStatus::Split, g.centre, s);
+        }
+        gt_[i].score = sum;
+    }
+    for (const MatchedGroup& g : d.resultCentred) {
+        const Index j = *indexOf(t.rsLabels, g.centre);
+        std::int32_t sum = 0;
+        for (std::int32_t label : g.members) {
+            const Index i = *indexOf(t.gtLabels, label);
+            const std::int32_t s = truncatedScore(t, *pairOf(t, i, j));
+            sum += s;
+            result_[j].status = RegionStatus::Merged;
+            result_[j].partners.push_back(label);
+            setStatus(gt_[i], RegionStatus::Merged, g.centre, s);
+        }
+        result_[j].score = sum;
+    }
+}
+
+const RegionDiagnosis* PageDiagnosis::findGt(std::int32_t label) const {
+    const auto i = indexOf(table_.gtLabels, label);
+    return i ? &gt_[*i] : nullptr;
+}
+
+const RegionDiagnosis* PageDiagnosis::findResult(std::int32_t label) const {
+    const auto j = indexOf(table_.rsLabels, label);
+    return j ? &result_[*j] : nullptr;
+}
+
+std::int64_t PageDiagnosis::shared(std::int32_t gtLabel, std::int32_t rsLabel) const {
+    const auto i = indexOf(table_.gtLabels, gtLabel);
+    const auto j = indexOf(table_.rsLabels, rsLabel);
+    if (!i || !j) return 0;
+    const auto p = pairOf(table_, *i, *j);
+    return p ? table_.pinakas.pairShared[*p] : 0;
+}
+
+Counts PageDiagnosis::impliedCounts() const {
+    Counts c;
+    c.N = static_cast<std::int64_t>(gt_.size());
+    c.M = static_cast<std::int64_t>(result_.size());
+    for (const RegionDiagnosis& r : gt_) {
+        if (r.status == RegionStatus::One2One) c.one2one += static_cast<std::int64_t>(r.partners.size());
+        c.d_one2many += r.status == RegionStatus::Split;
+        c.d_many2one += r.status == RegionStatus::Merged;
+    }
+    for (const RegionDiagnosis& r : result_) {
+        c.g_many2one += r.status == RegionStatus::Split;
+        c.g_one2many += r.status == RegionStatus::Merged;
+    }
+    return c;
+}
+
+}  // namespace corvanel
