@@ -9,6 +9,9 @@
 #include <QStyleFactory>
 
 #include <exception>
+#include <ostream>
+#include <string_view>
+#include <system_error>
 
 namespace corvanel::app {
 
@@ -21,6 +24,53 @@ QString applicationTitle(const QString& executablePath) {
 QString errorBoxText(const QString& message) {
     if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
     return message;
+}
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: corvanel [WORKSPACE]\n"
+    "Shows handwritten page images with their ground-truth or result regions and scores the result.\n"
+    "WORKSPACE holds images/, gt/{lines,words}/ and results/{lines,words}/; the page list shows\n"
+    "WORKSPACE/images and a batch writes WORKSPACE/Results.txt. Without it the workspace is the\n"
+    "program's own folder and the list shows the images folder of the current directory.\n";
+
+bool isHelp(std::string_view a) { return a == "-h" || a == "--help"; }
+
+}  // namespace
+
+bool asksForHelp(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i)
+        if (isHelp(argv[i])) return true;
+    return false;
+}
+
+std::variant<Arguments, int> parseArguments(int argc, const char* const* argv, std::ostream& out,
+                                            std::ostream& err) {
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (isHelp(a)) {
+            out << kUsage;
+            return 0;
+        }
+        if ((a.starts_with('-') && a != "-") || args.workspace) {
+            err << "corvanel: unexpected argument '" << a << "'\n" << kUsage;
+            return 2;
+        }
+        args.workspace = std::filesystem::path(argv[i]);
+    }
+    if (args.workspace) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(*args.workspace, ec)) {
+            err << "corvanel: no workspace folder at " << args.workspace->string() << "\n";
+            return 2;
+        }
+        args.workspace = std::filesystem::absolute(*args.workspace, ec).lexically_normal();
+        if (args.workspace->has_filename() == false && args.workspace->has_parent_path())
+            args.workspace = args.workspace->parent_path();
+    }
+    return args;
 }
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {

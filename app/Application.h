@@ -3,7 +3,11 @@
 #include <QApplication>
 #include <QString>
 
+#include <filesystem>
 #include <functional>
+#include <iosfwd>
+#include <optional>
+#include <variant>
 
 namespace corvanel::app {
 
@@ -13,6 +17,17 @@ QString applicationTitle(const QString& executablePath);
 // The error box's text: the message, with a full stop appended when it is not
 // empty and its last character sorts after '.'.
 QString errorBoxText(const QString& message);
+
+// corvanel [WORKSPACE]: the workspace folder, if one is named; an exit code
+// when the program should stop here (usage shown, or a bad argument
+// reported on err). Give it the arguments Qt left; the names stay bytes.
+struct Arguments {
+    std::optional<std::filesystem::path> workspace;
+};
+std::variant<Arguments, int> parseArguments(int argc, const char* const* argv, std::ostream& out,
+                                            std::ostream& err);
+// Whether the command line asks for the usage, which needs no display.
+bool asksForHelp(int argc, const char* const* argv);
 
 // What escapes an event handler ends up here: notify() shows it in the error
 // box and the event loop goes on.

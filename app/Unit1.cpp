@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "DiagnosisPanel.h"
 #include "LabeledEdit.h"
 #include "Look.h"
 #include "MemoryStatus.h"
@@ -103,10 +104,11 @@ LabeledEdit* field(QWidget* parent, const char* name, const QString& caption, Po
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent, std::filesystem::path workspace) : QWidget(parent), workspace_(std::move(workspace)) {
+TForm1::TForm1(QWidget* parent, std::filesystem::path workspace, bool listWorkspace)
+    : QWidget(parent), workspace_(std::move(workspace)) {
     if (workspace_.empty())
         workspace_ = std::filesystem::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
-    listedFolder_ = std::filesystem::current_path() / "images";
+    listedFolder_ = (listWorkspace ? workspace_ : std::filesystem::current_path()) / "images";
 
     showMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
@@ -118,7 +120,7 @@ TForm1::TForm1(QWidget* parent, std::filesystem::path workspace) : QWidget(paren
     sleepMs = [](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); };
 
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(caption);
+    setWindowTitle(listWorkspace ? caption + QStringLiteral(" - ") + QFile::decodeName(workspace_.c_str()) : caption);
     setFont(formFont());
 
     buildTopStrip();
@@ -194,6 +196,7 @@ void TForm1::buildRightPanel() {
     LabeledEdit14 = field(Panel2, "LabeledEdit14", QStringLiteral("Avail. Physical Memory:"), Position::Above,
                           {45, 18, 119, 21});
     setDarkField(LabeledEdit14, colours::red);
+    LabeledEdit14->setFitText(false);  // the memory text scrolls, with the whole in its tool tip
     LabeledEdit3 =
         field(Panel2, "LabeledEdit3", QStringLiteral("Image Size:"), Position::Above, {184, 18, 107, 21}, colours::skyBlue);
     LabeledEdit1 = field(Panel2, "LabeledEdit1", QStringLiteral("Grounf Truth Regions:"), Position::Above,
@@ -217,6 +220,8 @@ void TForm1::buildRightPanel() {
     ImagXpress7_2->setAccessibleName(QStringLiteral("Page copy"));
     ImagXpress7_2->setGeometry(64, 784, 73, 89);
     ImagXpress7_2->hide();
+
+    Diagnosis = new DiagnosisPanel(Panel2, ImagXpress7_1);
 }
 
 void TForm1::buildEvaluationPanel() {
@@ -304,6 +309,7 @@ void TForm1::bindEvents() {
     connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    connect(LabeledEdit13, &QLineEdit::textChanged, this, [this] { updateDiagnosis(); });
 
     // Keyboard and mouse both change the selection; a press on the entry that
     // code selected changes nothing, yet counts as the user's choice.

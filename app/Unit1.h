@@ -23,6 +23,7 @@ class QRadioButton;
 
 namespace corvanel::app {
 
+class DiagnosisPanel;
 class LabeledEdit;
 class TForm5;
 
@@ -31,9 +32,11 @@ class TForm5;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // The page list comes from the current directory at this moment. The
-    // workspace is the executable's folder unless one is given (tests).
-    explicit TForm1(QWidget* parent = nullptr, std::filesystem::path workspace = {});
+    // The workspace is the executable's folder unless one is given. The page
+    // list comes from the current directory at this moment, or, with
+    // `listWorkspace`, from the workspace's own images folder; the title then
+    // names the workspace.
+    explicit TForm1(QWidget* parent = nullptr, std::filesystem::path workspace = {}, bool listWorkspace = false);
     ~TForm1() override;
 
     static const QString caption;
@@ -141,6 +144,9 @@ public:
     QLabel* Label7;
     imaging::ImageControl* ImagXpress7_2;
 
+    // Below the evaluation panel: why the shown page scores what it scores.
+    DiagnosisPanel* Diagnosis;
+
     TForm5* Form5;
 
 protected:
@@ -165,6 +171,8 @@ private:
     void evaluateBatch(const RunSettings& settings);
     // Messages of an evaluation; ends the process on an allocation failure.
     void showMessages(const std::vector<std::string>& messages, bool fatal);
+    // Tells the diagnosis panel what is shown now.
+    void updateDiagnosis(bool reread = false);
 
     std::filesystem::path workspace_;
     std::filesystem::path listedFolder_;
@@ -174,6 +182,8 @@ private:
     bool shownBefore_ = false;
 
     std::filesystem::path currentPagePath_;
+    // The page the hidden copy holds, the source of every overlay; empty when none.
+    std::filesystem::path hiddenPagePath_;
     PageSize pageSize_;
     // Whether the current page's image was loaded: no evaluation may use the
     // size of another image.

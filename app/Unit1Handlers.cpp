@@ -1,5 +1,6 @@
 // TForm1's page selection, overlay and evaluation handlers.
 
+#include "DiagnosisPanel.h"
 #include "LabeledEdit.h"
 #include "Unit1.h"
 #include "imagesize.h"
@@ -46,6 +47,7 @@ void TForm1::FileListBox1Change() {
         // The display keeps what it shows, but its size is not this page's.
         pageLoaded_ = false;
         UpdateMemoryIndicator();
+        updateDiagnosis();
         return;
     }
     {
@@ -55,6 +57,7 @@ void TForm1::FileListBox1Change() {
             pageLoaded_ = false;
             pageSize_ = {};
             ImagXpress7_2->setHDIB(imaging::Bitmap());
+            hiddenPagePath_.clear();
             LabeledEdit3->clear();
             LabeledEdit1->clear();
             LabeledEdit2->clear();
@@ -66,6 +69,7 @@ void TForm1::FileListBox1Change() {
             LabeledEdit3->setText(QStringLiteral("%1x%2").arg(pageSize_.width).arg(pageSize_.height));
             ImagXpress7_1->ColorDepth(1, 0, 0);
             ImagXpress7_2->setHDIB(ImagXpress7_1->CopyDIB());
+            hiddenPagePath_ = currentPagePath_;
             if (ImagXpress7_1->IBPP() != 1) showMessage(QStringLiteral("Not a B/W image!"));
             LabeledEdit1->clear();
             LabeledEdit2->clear();
@@ -73,6 +77,7 @@ void TForm1::FileListBox1Change() {
         }
     }
     UpdateMemoryIndicator();
+    updateDiagnosis();
 }
 
 void TForm1::Redraw() {
@@ -91,6 +96,19 @@ void TForm1::Redraw() {
     }
     if (RadioButton6->isChecked()) paint(MapKind::Result);
     UpdateMemoryIndicator();
+    updateDiagnosis();
+}
+
+void TForm1::updateDiagnosis(bool reread) {
+    DiagnosisPanel::Subject s;
+    s.workspace = workspace_;
+    s.pagePath = hiddenPagePath_;
+    s.page = ImagXpress7_2->image();
+    s.size = {ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()};
+    s.level = level();
+    s.readHeader = CheckBox3->isChecked();
+    s.thresholdText = LabeledEdit13->text();
+    Diagnosis->setSubject(std::move(s), reread);
 }
 
 void TForm1::buildOverlayBase() {
@@ -179,6 +197,7 @@ void TForm1::Button7Click() {
         evaluateBatch(settings);
     else
         evaluateCurrentPage(settings);
+    updateDiagnosis(/*reread=*/true);
 }
 
 void TForm1::evaluateCurrentPage(const RunSettings& settings) {
@@ -221,6 +240,7 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
     // The hidden control loads each page to learn its size, and keeps it.
     const ImageSizeReader loadPage = [this](const std::filesystem::path& path) -> std::optional<PageSize> {
         pageLoaded_ = ImagXpress7_2->setFileName(path);
+        hiddenPagePath_ = pageLoaded_ ? path : std::filesystem::path();
         pageSize_ = pageLoaded_ ? PageSize{ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()} : PageSize{};
         if (!pageLoaded_) return std::nullopt;
         return pageSize_;

@@ -6,11 +6,18 @@
 #include <QString>
 
 #include <exception>
+#include <iostream>
 
 int main(int argc, char** argv) {
-    corvanel::app::Application application(argc, argv);
+    using namespace corvanel::app;
+    // Before Qt, which needs a display.
+    if (asksForHelp(argc, argv)) return std::get<int>(parseArguments(argc, argv, std::cout, std::cerr));
+    Application application(argc, argv);
+    const auto parsed = parseArguments(argc, argv, std::cout, std::cerr);
+    if (const int* stop = std::get_if<int>(&parsed)) return *stop;
+    const Arguments& args = std::get<Arguments>(parsed);
     try {
-        corvanel::app::TForm1 form1;
+        TForm1 form1(nullptr, args.workspace.value_or(std::filesystem::path()), args.workspace.has_value());
         form1.showMaximized();
         application.exec();
     } catch (const std::exception& e) {

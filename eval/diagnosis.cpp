@@ -117,6 +117,10 @@ PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::
     }
 }
 
+PageDiagnosis PageDiagnosis::atThreshold(std::int32_t threshold) const {
+    return PageDiagnosis(table_, matchRegions(table_, threshold), threshold);
+}
+
 const RegionDiagnosis* PageDiagnosis::findGt(std::int32_t label) const {
     const auto i = indexOf(table_.gtLabels, label);
     return i ? &gt_[*i] : nullptr;

@@ -55,6 +55,10 @@ public:
     // `table` must hold boxes; `matching` is matchRegions(table, threshold).
     PageDiagnosis(OverlapTable table, const Matching& matching, std::int32_t threshold);
 
+    // The same page matched again at another threshold (at least 1), from
+    // the overlaps already counted.
+    PageDiagnosis atThreshold(std::int32_t threshold) const;
+
     std::int32_t threshold() const { return threshold_; }
     const std::vector<RegionDiagnosis>& gt() const { return gt_; }          // ascending label
     const std::vector<RegionDiagnosis>& result() const { return result_; }  // ascending label

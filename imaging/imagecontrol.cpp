@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -64,28 +65,65 @@ std::uint32_t getLE32(const std::uint8_t* at) {
            std::uint32_t{at[3]} << 24;
 }
 
+// WCAG relative luminance of an sRGB colour: 0 black, 1 white.
+double luminance(QRgb c) {
+    auto linear = [](int channel) {
+        const double v = channel / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+}
+
+// The most saturated colour of `hue` (degrees) whose luminance lies in
+// [low, high]: too light hues (yellow) lose value, too dark ones (blue) lose
+// saturation towards white. Both keep the hue.
+QRgb withLuminance(double hue, double low, double high) {
+    const auto hsv = [hue](double s, double v) {
+        return QColor::fromHsvF(static_cast<float>(hue / 360.0), static_cast<float>(s), static_cast<float>(v)).rgb();
+    };
+    const double full = luminance(hsv(1, 1));
+    if (full >= low && full <= high) return hsv(1, 1);
+    const bool darken = full > high;
+    // Luminance grows with value and falls with saturation; keep the end inside the range.
+    double inside = 0, outside = 1;
+    for (int i = 0; i < 30; ++i) {
+        const double mid = (inside + outside) / 2;
+        const double l = darken ? luminance(hsv(1, mid)) : luminance(hsv(mid, 1));
+        if (darken ? l > high : l < low)
+            outside = mid;
+        else
+            inside = mid;
+    }
+    return darken ? hsv(1, inside) : hsv(inside, 1);
+}
+
 const QList<QRgb>& labelPalette() {
     static const QList<QRgb> palette = [] {
         constexpr double kGolden = 0.6180339887498949;
+        // Region hues keep 40 degrees from the outline's red; the golden step
+        // then puts consecutive labels at least 107 degrees apart.
+        constexpr double kFirstHue = 40, kHueRange = 280;
         QList<QRgb> p(256);
         p[0] = kBlack;
         p[255] = kWhite;
-        p[1] = qRgb(255, 0, 0);  // the outline: the only red, region hues keep 30 degrees away
+        p[1] = qRgb(255, 0, 0);  // the outline: the only red
         for (int v = 2; v < 255; ++v) {
-            double turn = 0;
-            float value = 0;
+            double turn = 0, low = 0.20, high = 0.50;
             if (v % 2 == 0) {
                 // Regions are painted l x 50 mod 256, always even. As 25 x 41 = 1
                 // mod 128, v = 2k comes from label l = 41k mod 128: consecutive
                 // labels, neighbours on the page, get hues a golden-ratio turn apart.
                 const int label = (v / 2 * 41) % 128;
                 turn = std::fmod(label * kGolden, 1.0);
-                value = label % 2 ? 1.0f : 0.75f;
+                // Odd labels lighter, even ones darker, all well away from ink and paper.
+                if (label % 2)
+                    low = 0.25, high = 0.60;
+                else
+                    low = 0.18, high = 0.40;
             } else {
                 turn = std::fmod(v * kGolden + 0.5, 1.0);
-                value = 0.55f;
             }
-            p[v] = QColor::fromHsvF(static_cast<float>((30.0 + 300.0 * turn) / 360.0), 1.0f, value).rgb();
+            p[v] = withLuminance(kFirstHue + kHueRange * turn, low, high);
         }
         return p;
     }();
@@ -311,6 +349,7 @@ struct ImageControl::Impl {
     std::unordered_map<std::uint64_t, QImage> tiles;
     bool dragging = false;
     QPoint dragLast;
+    bool hovering = false;  // the pointer was last over the page
 
     const QImage& tile(const QImage& image, QSize scaled, int column, int row) {
         const std::uint64_t key = std::uint64_t{static_cast<std::uint32_t>(row)} << 32 | static_cast<std::uint32_t>(column);
@@ -324,6 +363,9 @@ struct ImageControl::Impl {
 ImageControl::ImageControl(QWidget* parent) : QAbstractScrollArea(parent), impl_(std::make_unique<Impl>()) {
     raiseAllocationLimit();
     setScrollBars(scrollBars_);
+    // Keys zoom and fit, so a click or a wheel turn gives the focus.
+    setFocusPolicy(Qt::WheelFocus);
+    viewport()->setMouseTracking(true);
 }
 
 ImageControl::~ImageControl() = default;
@@ -488,9 +530,10 @@ std::size_t ImageControl::pixelOffset(const SavedBuffer& buffer, std::int32_t wi
 }
 
 QSize ImageControl::scaledSize() const {
-    if (image_.isNull()) return {};
-    return {std::max(1, static_cast<int>(std::lround(image_.width() * zoom_))),
-            std::max(1, static_cast<int>(std::lround(image_.height() * zoom_)))};
+    const QImage& page = shown();
+    if (page.isNull()) return {};
+    return {std::max(1, static_cast<int>(std::lround(page.width() * zoom_))),
+            std::max(1, static_cast<int>(std::lround(page.height() * zoom_)))};
 }
 
 // Top-left of the page in viewport coordinates: centred when smaller than
@@ -513,7 +556,12 @@ void ImageControl::updateScrollBars() {
     verticalScrollBar()->setSingleStep(std::max(1, view.height() / 20));
 }
 
+// The held image changed: only what is shown needs repainting.
 void ImageControl::imageChanged() {
+    if (!showsViewInstead()) shownChanged();
+}
+
+void ImageControl::shownChanged() {
     impl_->tiles.clear();
     if (fitted_) {
         ZoomToFit(2);
@@ -523,15 +571,36 @@ void ImageControl::imageChanged() {
     viewport()->update();
 }
 
-void ImageControl::ZoomToFit(int /*mode*/) {
-    fitted_ = true;
-    double fit = 1.0;
+void ImageControl::setViewInstead(QImage image) {
+    instead_ = canonical(std::move(image));
+    shownChanged();
+}
+
+void ImageControl::clearViewInstead() {
+    if (instead_.isNull()) return;
+    instead_ = QImage();
+    shownChanged();
+}
+
+void ImageControl::setHighlight(std::optional<QRect> imageRect) {
+    if (imageRect == highlight_) return;
+    highlight_ = imageRect;
+    viewport()->update();
+}
+
+double ImageControl::fitZoom() const {
+    const QImage& page = shown();
     // The view without scroll bars: a fitted page needs none.
     const QSize view = maximumViewportSize();
-    if (!image_.isNull() && !view.isEmpty())
-        fit = std::clamp(std::min(static_cast<double>(view.width()) / image_.width(),
-                                  static_cast<double>(view.height()) / image_.height()),
-                         kMinZoom, kMaxZoom);
+    if (page.isNull() || view.isEmpty()) return 1.0;
+    return std::clamp(std::min(static_cast<double>(view.width()) / page.width(),
+                               static_cast<double>(view.height()) / page.height()),
+                      kMinZoom, kMaxZoom);
+}
+
+void ImageControl::ZoomToFit(int /*mode*/) {
+    fitted_ = true;
+    const double fit = fitZoom();
     if (fit != zoom_) {
         zoom_ = fit;
         impl_->tiles.clear();
@@ -543,7 +612,7 @@ void ImageControl::ZoomToFit(int /*mode*/) {
 void ImageControl::zoomAround(double factor, QPointF viewPoint) {
     fitted_ = false;
     const double zoom = std::clamp(factor, kMinZoom, kMaxZoom);
-    if (image_.isNull()) {
+    if (shown().isNull()) {
         zoom_ = zoom;
         return;
     }
@@ -563,11 +632,70 @@ void ImageControl::zoomAround(double factor, QPointF viewPoint) {
     viewport()->update();
 }
 
+// Wheel notches and the +/- keys: zooming out stops at the fit, which then
+// follows the view's size again.
+void ImageControl::zoomBy(double notches, QPointF viewPoint) {
+    if (shown().isNull()) return;
+    const double zoom = zoom_ * std::pow(kWheelStep, notches);
+    const double fit = fitZoom();
+    if (notches < 0 && zoom <= fit * (1 + 1e-9))
+        ZoomToFit(2);
+    else
+        zoomAround(zoom, viewPoint);
+}
+
+void ImageControl::showRegion(const QRect& imageRect) {
+    const QImage& page = shown();
+    if (page.isNull() || imageRect.isEmpty()) return;
+    const QSize view = viewport()->size();
+    const double third = 1.0 / (3 * std::max(static_cast<double>(imageRect.width()) / view.width(),
+                                             static_cast<double>(imageRect.height()) / view.height()));
+    fitted_ = false;
+    const double zoom = std::clamp(std::max(third, fitZoom()), kMinZoom, kMaxZoom);
+    if (zoom != zoom_) {
+        zoom_ = zoom;
+        impl_->tiles.clear();
+    }
+    // May show or hide scroll bars, and so resize the viewport: centre on the size after.
+    updateScrollBars();
+    const QSize scaled = scaledSize();
+    const QSize after = viewport()->size();
+    const QPointF centre((imageRect.left() + imageRect.width() / 2.0) * scaled.width() / page.width(),
+                         (imageRect.top() + imageRect.height() / 2.0) * scaled.height() / page.height());
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(centre.x() - after.width() / 2.0)));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(centre.y() - after.height() / 2.0)));
+    viewport()->update();
+}
+
+std::optional<QPoint> ImageControl::imagePixelAt(QPointF viewPoint) const {
+    const QImage& page = shown();
+    if (page.isNull()) return std::nullopt;
+    const QSize scaled = scaledSize();
+    const QPointF at = viewPoint - pageOrigin();
+    if (at.x() < 0 || at.y() < 0 || at.x() >= scaled.width() || at.y() >= scaled.height()) return std::nullopt;
+    // As painting maps display pixels to the page's.
+    return QPoint(std::min(page.width() - 1, static_cast<int>(at.x() * page.width() / scaled.width())),
+                  std::min(page.height() - 1, static_cast<int>(at.y() * page.height() / scaled.height())));
+}
+
+namespace {
+
+// A ring one pixel wide just inside `outer`.
+void ring(QPainter& painter, const QRect& outer, const QColor& colour) {
+    painter.fillRect(QRect(outer.left(), outer.top(), outer.width(), 1), colour);
+    painter.fillRect(QRect(outer.left(), outer.bottom(), outer.width(), 1), colour);
+    painter.fillRect(QRect(outer.left(), outer.top(), 1, outer.height()), colour);
+    painter.fillRect(QRect(outer.right(), outer.top(), 1, outer.height()), colour);
+}
+
+}  // namespace
+
 void ImageControl::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QColor background = palette().color(QPalette::Dark);
     const QRect exposed = event->rect();
-    if (image_.isNull()) {
+    const QImage& image = shown();
+    if (image.isNull()) {
         painter.fillRect(exposed, background);
         return;
     }
@@ -576,10 +704,25 @@ void ImageControl::paintEvent(QPaintEvent* event) {
     const QRect page(origin, scaled);
     for (const QRect& r : QRegion(exposed) - QRegion(page)) painter.fillRect(r, background);
     const QRect visible = (exposed & page).translated(-origin);
-    if (visible.isEmpty()) return;
-    for (int row = visible.top() / kTile; row <= visible.bottom() / kTile; ++row)
-        for (int column = visible.left() / kTile; column <= visible.right() / kTile; ++column)
-            painter.drawImage(origin + QPoint(column * kTile, row * kTile), impl_->tile(image_, scaled, column, row));
+    if (!visible.isEmpty()) {
+        for (int row = visible.top() / kTile; row <= visible.bottom() / kTile; ++row)
+            for (int column = visible.left() / kTile; column <= visible.right() / kTile; ++column)
+                painter.drawImage(origin + QPoint(column * kTile, row * kTile), impl_->tile(image, scaled, column, row));
+    }
+    if (highlight_ && !highlight_->isEmpty()) {
+        // Black beside the region, yellow outside it: one of the two stands
+        // out on paper, on ink and on every region colour.
+        const double sx = static_cast<double>(scaled.width()) / image.width();
+        const double sy = static_cast<double>(scaled.height()) / image.height();
+        const QRect& r = *highlight_;
+        const int left = origin.x() + static_cast<int>(std::floor(r.left() * sx));
+        const int top = origin.y() + static_cast<int>(std::floor(r.top() * sy));
+        const int right = origin.x() + static_cast<int>(std::ceil((r.right() + 1) * sx));  // exclusive
+        const int bottom = origin.y() + static_cast<int>(std::ceil((r.bottom() + 1) * sy));
+        const QRect inner = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).adjusted(-1, -1, 1, 1);
+        ring(painter, inner, Qt::black);
+        ring(painter, inner.adjusted(-1, -1, 1, 1), QColor(255, 230, 0));
+    }
 }
 
 void ImageControl::resizeEvent(QResizeEvent* /*event*/) {
@@ -591,11 +734,31 @@ void ImageControl::resizeEvent(QResizeEvent* /*event*/) {
 
 void ImageControl::wheelEvent(QWheelEvent* event) {
     const int delta = event->angleDelta().y();
-    if (delta == 0 || image_.isNull()) {
+    if (delta == 0 || shown().isNull()) {
         event->ignore();
         return;
     }
-    zoomAround(zoom_ * std::pow(kWheelStep, delta / 120.0), event->position());
+    zoomBy(delta / 120.0, event->position());
+    event->accept();
+}
+
+void ImageControl::keyPressEvent(QKeyEvent* event) {
+    const QPointF centre = QRectF(viewport()->rect()).center();
+    switch (event->key()) {
+    case Qt::Key_F:
+        ZoomToFit(2);
+        break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        zoomBy(1, centre);
+        break;
+    case Qt::Key_Minus:
+        zoomBy(-1, centre);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
     event->accept();
 }
 
@@ -610,17 +773,34 @@ void ImageControl::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void ImageControl::mouseMoveEvent(QMouseEvent* event) {
-    if (!impl_->dragging) {
+void ImageControl::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !imagePixelAt(event->position())) {
         event->ignore();
         return;
     }
-    const QPoint at = event->position().toPoint();
-    const QPoint moved = at - impl_->dragLast;
-    impl_->dragLast = at;
-    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - moved.x());
-    verticalScrollBar()->setValue(verticalScrollBar()->value() - moved.y());
+    ZoomToFit(2);
     event->accept();
+}
+
+void ImageControl::mouseMoveEvent(QMouseEvent* event) {
+    if (impl_->dragging) {
+        const QPoint at = event->position().toPoint();
+        const QPoint moved = at - impl_->dragLast;
+        impl_->dragLast = at;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - moved.x());
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - moved.y());
+    }
+    hoverAt(event->position());
+    event->accept();
+}
+
+void ImageControl::hoverAt(QPointF viewPoint) {
+    if (const std::optional<QPoint> pixel = imagePixelAt(viewPoint)) {
+        impl_->hovering = true;
+        emit pixelHovered(*pixel);
+    } else if (std::exchange(impl_->hovering, false)) {
+        emit hoverLeft();
+    }
 }
 
 void ImageControl::mouseReleaseEvent(QMouseEvent* event) {
@@ -631,6 +811,11 @@ void ImageControl::mouseReleaseEvent(QMouseEvent* event) {
     impl_->dragging = false;
     viewport()->unsetCursor();
     event->accept();
+}
+
+bool ImageControl::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Leave && std::exchange(impl_->hovering, false)) emit hoverLeft();
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void ImageControl::scrollContentsBy(int /*dx*/, int /*dy*/) { viewport()->update(); }

@@ -10,6 +10,8 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <cstddef>
@@ -101,11 +103,31 @@ public:
     int scrollBars() const { return scrollBars_; }
 
     // 2: the whole page fitted into the view, aspect kept. Other modes are
-    // taken as 2.
+    // taken as 2. The user zooms with the wheel and the +/= and - keys (never
+    // out past the fit) and fits again with F or a double-click on the page.
     void ZoomToFit(int mode);
     double zoom() const { return zoom_; }
     // Zoom to `factor` keeping the image point under `viewPoint` in place.
     void zoomAround(double factor, QPointF viewPoint);
+    // Zooms so that `imageRect` (image pixels) spans about a third of the
+    // view, never below the fit zoom, and centres it as far as scrolling allows.
+    void showRegion(const QRect& imageRect);
+
+    // Shows `image`, a picture of the same page, instead of the image held,
+    // which stays as it is: the I* properties, CopyDIB, SaveFile and the
+    // loaders keep working on the held image while the view stays. Zoom and
+    // fit follow the image shown. A null image clears the view.
+    void setViewInstead(QImage image);
+    void clearViewInstead();
+    bool showsViewInstead() const { return !instead_.isNull(); }
+
+    // An outline drawn around `imageRect` (image pixels, inclusive), outside
+    // it; std::nullopt removes it.
+    void setHighlight(std::optional<QRect> imageRect);
+    std::optional<QRect> highlight() const { return highlight_; }
+
+    // The pixel of the shown image under a viewport point; nullopt off the page.
+    std::optional<QPoint> imagePixelAt(QPointF viewPoint) const;
 
     // Save settings and SaveFile. With SaveToBuffer true, SaveFile writes the
     // image held into a new buffer, taken with takeSaveBuffer(): an 8-bit
@@ -128,6 +150,12 @@ public:
     // width x height; the buffer's size when it holds fewer bytes than that.
     static std::size_t pixelOffset(const SavedBuffer& buffer, std::int32_t width, std::int32_t height);
 
+signals:
+    // The pointer moved over `imagePixel` of the shown image.
+    void pixelHovered(QPoint imagePixel);
+    // The pointer left the page or the view.
+    void hoverLeft();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -135,18 +163,28 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
     struct Impl;
+    const QImage& shown() const { return instead_.isNull() ? image_ : instead_; }
     void imageChanged();
+    void shownChanged();
     void updateScrollBars();
+    double fitZoom() const;
+    void zoomBy(double notches, QPointF viewPoint);
+    void hoverAt(QPointF viewPoint);
     QSize scaledSize() const;
     QPoint pageOrigin() const;
 
     std::filesystem::path fileName_;
     QString lastError_;
     QImage image_;
+    QImage instead_;
+    std::optional<QRect> highlight_;
     int scrollBars_ = 0;
     double zoom_ = 1.0;
     bool fitted_ = true;

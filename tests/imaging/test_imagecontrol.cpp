@@ -5,6 +5,8 @@
 #include "test_support.h"
 
 #include <QApplication>
+#include <QColor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
@@ -177,6 +179,33 @@ TEST(ImageControlDepth, EightBitsPaletteTellsRegionsApart) {
     }
 }
 
+TEST(ImageControlDepth, RegionColoursStayOffInkAndPaperAndNeighboursDifferInHue) {
+    ImageControl control;
+    control.setHDIB(Bitmap(monoPage(4, 4)));
+    control.ColorDepth(8, 1, 0);
+    const QList<QRgb> palette = control.image().colorTable();
+    auto luminance = [](QRgb c) {  // WCAG
+        auto linear = [](int channel) {
+            const double v = channel / 255.0;
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+    };
+    auto hueDistance = [&](int a, int b) {
+        const double d = std::fabs(QColor(palette[a]).hsvHueF() - QColor(palette[b]).hsvHueF()) * 360;
+        return std::min(d, 360 - d);
+    };
+    for (int label = 1; label < 128; ++label) {
+        const int v = label * 50 % 256, next = (label + 1) * 50 % 256;
+        if (v == 0) continue;  // label 128 paints 0, as the ink
+        EXPECT_GE(luminance(palette[v]), 0.15) << label;
+        EXPECT_LE(luminance(palette[v]), 0.75) << label;
+        EXPECT_GE(hueDistance(v, 1), 30) << label;  // the outline's red
+        if (next == 0) continue;
+        EXPECT_GE(hueDistance(v, next), 60) << label;
+    }
+}
+
 TEST(ImageControlDepth, EightBitsMakesInkZeroAndPaperWhicheverBitIsBlack) {
     QImage page(13, 5, QImage::Format_Mono);  // odd width: QImage pads its rows
     page.setColorTable({kWhite, kBlack});
@@ -325,6 +354,126 @@ TEST(ImageControlDisplay, WheelAndDragKeepThePageUnderTheCursor) {
     mouse(QEvent::MouseMove, cursor + QPoint(-100, 60), Qt::NoButton, Qt::LeftButton);
     mouse(QEvent::MouseButtonRelease, cursor + QPoint(-100, 60), Qt::LeftButton, Qt::NoButton);
     EXPECT_EQ(control.view().pixel(cursor + QPoint(-100, 60)), under);
+}
+
+void sendMouse(QWidget* to, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton) {
+    QMouseEvent event(type, at, to->mapToGlobal(at), button, button, Qt::NoModifier);
+    QApplication::sendEvent(to, &event);
+}
+
+TEST(ImageControlDisplay, AViewInsteadShowsWhileTheHeldImageStaysAndChanges) {
+    Shown control;
+    const QImage page = monoPage(200, 100);
+    control.setHDIB(Bitmap(page));
+    QImage view(200, 100, QImage::Format_Indexed8);  // a small colour table
+    view.setColorTable({kWhite, qRgb(0, 160, 0)});
+    view.fill(1);
+    control.setViewInstead(view);
+    const QPoint middle = control.viewport()->rect().center();
+    EXPECT_EQ(control.view().pixel(middle), qRgb(0, 160, 0));
+    EXPECT_EQ(control.IBPP(), 1);
+    EXPECT_EQ(control.CopyDIB().image(), page);
+
+    ImageControl other;
+    other.setHDIB(Bitmap(page));
+    other.setSaveToBuffer(true);
+    ASSERT_TRUE(other.SaveFile());
+    ASSERT_TRUE(control.LoadBuffer(*other.takeSaveBuffer()));
+    EXPECT_EQ(control.IBPP(), 8);
+    control.setHDIB(Bitmap(monoPage(400, 100)));
+    EXPECT_EQ(control.IWidth(), 400);
+    EXPECT_TRUE(control.showsViewInstead());
+    EXPECT_EQ(control.view().pixel(middle), qRgb(0, 160, 0));
+    const double fit = control.zoom();  // of the 200 pixels shown
+    control.clearViewInstead();
+    EXPECT_NE(control.view().pixel(middle), qRgb(0, 160, 0));
+    EXPECT_DOUBLE_EQ(control.zoom(), fit / 2);
+}
+
+TEST(ImageControlDisplay, ShowRegionCentresItAtAThirdOfTheViewAndHighlightsIt) {
+    Shown control;
+    control.setHDIB(Bitmap(monoPage(2500, 3500)));
+    const double fit = control.zoom();
+    const QRect region(1000, 2000, 120, 40);
+    control.showRegion(region);
+    const QSize view = control.viewport()->size();
+    EXPECT_NEAR(std::max(120 * control.zoom() / view.width(), 40 * control.zoom() / view.height()), 1.0 / 3, 0.03);
+    const QPoint middle = control.viewport()->rect().center();
+    EXPECT_LE((*control.imagePixelAt(middle) - QPoint(1060, 2020)).manhattanLength(), 2);
+
+    // Just right of the region: black, then yellow.
+    control.setHighlight(region);
+    QPoint beside = middle;
+    while (control.imagePixelAt(beside)->x() <= region.right()) beside.rx()++;
+    const QImage shot = control.view();
+    EXPECT_EQ(shot.pixel(beside), kBlack);
+    EXPECT_EQ(QColor(shot.pixel(beside + QPoint(1, 0))).hue() / 10, 5);
+    control.setHighlight(std::nullopt);
+    EXPECT_EQ(control.view().pixel(beside), kWhite);
+
+    control.showRegion(QRect(0, 0, 2500, 3500));  // never below the fit
+    EXPECT_DOUBLE_EQ(control.zoom(), fit);
+}
+
+TEST(ImageControlDisplay, WheelAndKeysZoomButNeverOutPastTheFitWhichFAndDoubleClickRestore) {
+    Shown control;
+    control.setHDIB(Bitmap(monoPage(2500, 3500)));
+    EXPECT_EQ(control.focusPolicy(), Qt::WheelFocus);
+    const double fit = control.zoom();
+    const QPoint middle = control.viewport()->rect().center();
+    control.zoomAround(fit * 1.3, middle);
+    for (const double times : {1.3 / 1.25, 1.0, 1.0}) {
+        QWheelEvent wheel(middle, control.viewport()->mapToGlobal(middle), {}, {0, -120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control.viewport(), &wheel);
+        EXPECT_DOUBLE_EQ(control.zoom(), fit * times);
+    }
+    const QPoint under = *control.imagePixelAt(middle);
+    const std::pair<int, double> keys[] = {{Qt::Key_Plus, 1.25}, {Qt::Key_Equal, 1.5625}, {Qt::Key_Minus, 1.25},
+                                           {Qt::Key_Minus, 1},   {Qt::Key_Minus, 1},      {Qt::Key_Plus, 1.25},
+                                           {Qt::Key_F, 1},       {Qt::Key_Plus, 1.25}};
+    for (const auto& [key, times] : keys) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(&control, &event);
+        EXPECT_DOUBLE_EQ(control.zoom(), fit * times) << key;
+    }
+    EXPECT_LE((*control.imagePixelAt(middle) - under).manhattanLength(), 4);  // zoomed around the centre
+    sendMouse(control.viewport(), QEvent::MouseButtonDblClick, middle, Qt::LeftButton);
+    EXPECT_DOUBLE_EQ(control.zoom(), fit);
+    control.resize(1000, 1000);  // fitted again: the fit follows the view
+    control.view();
+    EXPECT_GT(control.zoom(), fit);
+}
+
+TEST(ImageControlDisplay, ReportsThePixelUnderThePointerAndWhenItLeavesThePage) {
+    QImage page(1600, 1200, QImage::Format_RGB32);  // every pixel its own colour
+    for (int y = 0; y < 1200; ++y)
+        for (int x = 0; x < 1600; ++x) page.setPixel(x, y, qRgb(x % 256, y % 256, x / 256 * 16 + y / 256));
+    Shown control;
+    control.setHDIB(Bitmap(page));
+    std::vector<QPoint> hovered;
+    int left = 0;
+    QObject::connect(&control, &ImageControl::pixelHovered, [&](QPoint p) { hovered.push_back(p); });
+    QObject::connect(&control, &ImageControl::hoverLeft, [&] { ++left; });
+
+    control.zoomAround(3 * control.zoom(), QPointF(367, 324));  // enlarged: a display pixel shows one page pixel
+    const QImage shot = control.view();
+    for (const QPoint at : {QPoint(5, 7), QPoint(553, 402), QPoint(700, 600)}) {
+        sendMouse(control.viewport(), QEvent::MouseMove, at);
+        ASSERT_FALSE(hovered.empty());
+        EXPECT_EQ(page.pixel(hovered.back()), shot.pixel(at));
+        EXPECT_EQ(control.imagePixelAt(at), hovered.back());
+    }
+    control.ZoomToFit(2);  // bands above and below the page
+    ASSERT_FALSE(control.imagePixelAt(QPointF(300, 2)));
+    sendMouse(control.viewport(), QEvent::MouseMove, {300, 2});
+    EXPECT_EQ(hovered.size(), 3u);
+    EXPECT_EQ(left, 1);
+    sendMouse(control.viewport(), QEvent::MouseMove, {300, 300});
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(control.viewport(), &leave);
+    EXPECT_EQ(hovered.size(), 4u);
+    EXPECT_EQ(left, 2);
 }
 
 }  // namespace
