@@ -1,10 +1,17 @@
 // A whole batch through corvanel-eval's run, serial and on two threads,
-// against the floor: merely reading every label map of the level.
+// against the floor: merely reading every label map of the level. With
+// --error-images, against the PNG encoder alone on the same pictures.
 
 #include "batch.h"
 #include "bench_support.h"
+#include "errorview.h"
 #include "evaluator.h"
 #include "workspace.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 
 #include <benchmark/benchmark.h>
 
@@ -42,28 +49,61 @@ void Floor(benchmark::State& state, const char* level) {
                 benchmark::DoNotOptimize(readRaw(workspace() / side / level / (name + ".dat")));
 }
 
-void Batch(benchmark::State& state, const char* level) {
+void Batch(benchmark::State& state, const char* level, bool errorImages) {
     cli::Options options;
     options.workspace = workspace();
     options.level = level;
     options.jobs = static_cast<unsigned>(state.range(0));
     options.report = workspace() / "bench-results.txt";
+    if (errorImages) options.errorImages = workspace() / "bench-errors";
     for (auto _ : state) {
         std::ostringstream out, err;
         if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
     }
 }
 
+// Only the PNG encoder, on the error views the batch writes, one page after another.
+void PngEncoder(benchmark::State& state, const char* level) {
+    std::vector<QImage> views;
+    RunSettings s;
+    s.workspace = workspace();
+    s.level = std::string_view(level) == "words" ? Level::Words : Level::Lines;
+    s.diagnose = s.keepMaps = true;
+    for (const std::string& name : listPages(workspace() / "images")) {
+        const PageOutcome page = evaluateBatchPage(s, name, s.level, true, [](const fs::path&) {
+            return std::optional<PageSize>(PageSize{2500, 3500});
+        });
+        const QImage image = QImageReader(QString::fromStdString(pagePath(s.workspace, name).string())).read();
+        views.push_back(imaging::paintErrorView(image, *page.evaluation.gtMap, *page.evaluation.rsMap,
+                                                *page.evaluation.diagnosis));
+    }
+    for (auto _ : state)
+        for (const QImage& view : views) {
+            QBuffer buffer;
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "png");
+            writer.setQuality(static_cast<int>(state.range(0)));
+            writer.write(view);
+            state.counters["bytes"] = static_cast<double>(buffer.size());
+            benchmark::DoNotOptimize(buffer.data().size());
+        }
+}
+
 const bool registered = [] {
     for (const char* level : {"lines", "words"}) {
         benchmark::RegisterBenchmark((std::string("Floor/") + level).c_str(), Floor, level)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("Batch/") + level).c_str(), Batch, level)
-            ->ArgName("jobs")
-            ->Arg(1)
-            ->Arg(2)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        for (const bool images : {false, true})
+            benchmark::RegisterBenchmark((std::string(images ? "BatchErrorImages/" : "Batch/") + level).c_str(), Batch,
+                                         level, images)
+                ->ArgName("jobs")
+                ->Arg(1)
+                ->Arg(2)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("PngEncoder/") + level).c_str(), PngEncoder, level)
+            ->ArgName("quality")->Arg(-1)->Arg(cli::kErrorImageQuality)
+            ->Unit(benchmark::kMillisecond);
     }
     return true;
 }();

@@ -1,7 +1,11 @@
 // The viewer on a 2500 x 3500 page: selecting it (load, fit, 1-bit copy and
 // the redraw) and redrawing it, both with the word-level ground truth and
-// bounding boxes painted and the display repainted.
+// bounding boxes painted and the display repainted. The diagnosis panel on a
+// dense word page (about 3000 regions a side): ticking "Show errors" to a
+// painted error view, the line under the cursor as the pointer moves, and
+// selecting a problem region to its zoomed view.
 
+#include "DiagnosisPanel.h"
 #include "Unit1.h"
 #include "workspace.h"
 
@@ -9,7 +13,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QRadioButton>
 
 #include <unistd.h>
@@ -24,11 +30,12 @@ using corvanel::app::TForm1;
 namespace {
 
 struct Viewer {
-    fs::path workspace = fs::temp_directory_path() / ("corvanel-view-bench-" + std::to_string(::getpid()));
+    fs::path workspace;
     std::unique_ptr<TForm1> form;
 
-    Viewer() {
-        corvanel::synth::writeWorkspace(workspace, 1, corvanel::synth::PageLayout{});  // 2500 x 3500
+    explicit Viewer(const char* name, corvanel::synth::PageLayout layout)
+        : workspace(fs::temp_directory_path() / ("corvanel-view-bench-" + std::string(name) + std::to_string(::getpid()))) {
+        corvanel::synth::writeWorkspace(workspace, 1, layout);
         fs::current_path(workspace);
         form = std::make_unique<TForm1>(nullptr, workspace);
         form->sleepMs = [](int) {};
@@ -39,6 +46,7 @@ struct Viewer {
         form->RadioButton5->setChecked(true);  // ground truth
         form->CheckBox1->setChecked(true);     // bounding boxes
         form->selectFromCode(0);
+        form->FileListBox1Change();  // the page is shown, as a click would
         QCoreApplication::processEvents();
     }
     ~Viewer() {
@@ -48,8 +56,66 @@ struct Viewer {
 };
 
 Viewer& viewer() {
-    static Viewer v;
+    static Viewer v("words", corvanel::synth::PageLayout{});  // 2500 x 3500, 300 words
     return v;
+}
+
+Viewer& denseViewer() {
+    static Viewer v("dense", [] {
+        corvanel::synth::PageLayout layout;
+        layout.lines = 60;
+        layout.wordsPerLine = 50;
+        return layout;
+    }());
+    return v;
+}
+
+void repaintDisplay(TForm1& form) {
+    form.ImagXpress7_1->viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+void ShowErrors(benchmark::State& state) {
+    TForm1& form = *denseViewer().form;
+    for (auto _ : state) {
+        form.Diagnosis->showErrors->setChecked(true);
+        repaintDisplay(form);
+        state.PauseTiming();
+        form.Diagnosis->showErrors->setChecked(false);
+        repaintDisplay(form);
+        state.ResumeTiming();
+    }
+    form.Diagnosis->showErrors->setChecked(true);
+    state.counters["regions"] = static_cast<double>(form.Diagnosis->diagnosis()->gt().size());
+}
+
+// A pointer move over the page, through the display's event, to the panel's text.
+void UnderTheCursor(benchmark::State& state) {
+    TForm1& form = *denseViewer().form;
+    form.Diagnosis->showErrors->setChecked(true);
+    QWidget* view = form.ImagXpress7_1->viewport();
+    int step = 0;
+    for (auto _ : state) {
+        const QPointF at(view->width() / 2 + (step % 40), view->height() / 2 + (step / 40 % 40));
+        ++step;
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view, &move);
+        benchmark::DoNotOptimize(form.Diagnosis->underCursor->text().size());
+    }
+}
+
+void SelectProblem(benchmark::State& state) {
+    TForm1& form = *denseViewer().form;
+    form.Diagnosis->showErrors->setChecked(true);
+    const int entries = form.Diagnosis->problems->count();
+    if (entries == 0) state.SkipWithError("no problem regions");
+    int row = 0;
+    for (auto _ : state) {
+        form.Diagnosis->problems->setCurrentRow(row);
+        repaintDisplay(form);
+        row = (row + 37) % std::max(1, entries);
+    }
+    state.counters["entries"] = entries;
 }
 
 void SelectPage(benchmark::State& state) {
@@ -70,6 +136,9 @@ void Redraw(benchmark::State& state) {
 
 BENCHMARK(SelectPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(Redraw)->Unit(benchmark::kMillisecond);
+BENCHMARK(ShowErrors)->Unit(benchmark::kMillisecond);
+BENCHMARK(UnderTheCursor)->Unit(benchmark::kMicrosecond);
+BENCHMARK(SelectProblem)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -78,6 +147,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     viewer();
+    denseViewer();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 }

@@ -71,13 +71,6 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
         err << "corvanel-eval: no images folder in " << o.workspace.string() << "\n";
         return kBadArguments;
     }
-    if (o.errorImages) {
-        fs::create_directories(*o.errorImages, ec);
-        if (!fs::is_directory(*o.errorImages, ec)) {
-            err << "corvanel-eval: cannot create the folder " << o.errorImages->string() << " for --error-images\n";
-            return kBadArguments;
-        }
-    }
     return std::nullopt;
 }
 
@@ -183,20 +176,37 @@ Json settingsJson(const Options& o, const RunSettings& s, const Weights& w) {
 QString qtPath(const fs::path& path) { return QFile::decodeName(path.c_str()); }
 
 // Writes the page's error view into `folder`, whole or not at all; the
-// reason when it could not. Needs the evaluation's maps and diagnosis.
-std::optional<std::string> writeErrorImage(const fs::path& folder, const fs::path& pageImage, Level level,
-                                           const PageEvaluation& e) {
+// reason when it could not. The maps are read again, slice by slice, to
+// paint it with the evaluation's diagnosis.
+std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSettings& s, const fs::path& pageImage,
+                                           Level level, const PageEvaluation& e) {
     const fs::path target = folder / imaging::errorImageName(pageImage.filename().string(), level);
+    const auto failed = [&](const std::string& why) { return "Cannot write the error image " + target.string() + ": " + why; };
     QImageReader reader(qtPath(pageImage));
     reader.setAutoTransform(false);
-    const QImage page = reader.read();
-    const QImage view = imaging::paintErrorView(page, *e.gtMap, *e.rsMap, *e.diagnosis);
-    if (view.isNull()) return "Cannot write the error image " + target.string() + ": not enough memory";
+    imaging::ErrorViewPainter painter(reader.read(), e.size, *e.diagnosis);
+    auto gtOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::GroundTruth, level, pageImage), s.readHeader, e.size);
+    auto rsOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::Result, level, pageImage), s.readHeader, e.size);
+    for (auto* opened : {&gtOpened, &rsOpened})
+        if (const auto* error = std::get_if<ReadError>(opened)) return failed(error->message);
+    auto& gt = std::get<LabelMapFile>(gtOpened);
+    auto& rs = std::get<LabelMapFile>(rsOpened);
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
+    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSlice) {
+        const std::size_t n = std::min(kSlice, labels - done);
+        for (auto [file, slice] : {std::pair{&gt, &gtSlice}, std::pair{&rs, &rsSlice}})
+            if (const auto error = file->read(slice->data(), n)) return failed(error->message);
+        painter.add(gtSlice.data(), rsSlice.data(), n);
+    }
+    const QImage view = painter.finish();
+    if (view.isNull()) return failed("not enough memory");
     QSaveFile file(qtPath(target));
     QImageWriter writer(&file, "png");
+    writer.setQuality(kErrorImageQuality);
     if (!file.open(QIODevice::WriteOnly) || !writer.write(view) || !file.commit()) {
         const QString why = writer.error() != QImageWriter::UnknownError ? writer.errorString() : file.errorString();
-        return "Cannot write the error image " + target.string() + ": " + why.toStdString();
+        return failed(why.toStdString());
     }
     return std::nullopt;
 }
@@ -232,14 +242,11 @@ private:
     PageOutcome evaluate(std::size_t i) {
         PageOutcome page = evaluateBatchPage(settings_, names_[i], settings_.level, true, imaging::readImageSize);
         if (errorImages_ && page.evaluated) {
-            if (auto problem = writeErrorImage(*errorImages_, pagePath(settings_.workspace, names_[i]),
+            if (auto problem = writeErrorImage(*errorImages_, settings_, pagePath(settings_.workspace, names_[i]),
                                                settings_.level, page.evaluation)) {
                 page.messages.push_back(std::move(*problem));
                 imageFailed_ = true;
             }
-            // The maps were only wanted for the picture.
-            page.evaluation.gtMap.reset();
-            page.evaluation.rsMap.reset();
         }
         return page;
     }
@@ -303,7 +310,7 @@ int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostre
     printCounts(out, e.counts, e.rates);
     bool ok = true;
     if (o.errorImages)
-        if (auto problem = writeErrorImage(*o.errorImages, path, s.level, e)) {
+        if (auto problem = writeErrorImage(*o.errorImages, s, path, s.level, e)) {
             err << *problem << "\n";
             ok = false;
         }
@@ -367,7 +374,6 @@ int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     s.readHeader = o.header;
     s.threshold = parseThreshold(o.threshold);
     s.diagnose = o.json || o.errorImages;
-    s.keepMaps = o.errorImages.has_value();
     const std::optional<WeightTexts> weights = splitWeights(o.weights);
     if (!weights) {
         err << "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n";
@@ -379,6 +385,14 @@ int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
         return kBadArguments;
     }
     const Weights w = std::get<Weights>(parseWeights(s.weights));
+    if (o.errorImages) {
+        std::error_code ec;
+        fs::create_directories(*o.errorImages, ec);
+        if (!fs::is_directory(*o.errorImages, ec)) {
+            err << "corvanel-eval: cannot create the folder " << o.errorImages->string() << " for --error-images\n";
+            return kBadArguments;
+        }
+    }
     return o.page ? runPage(o, s, w, out, err) : runAll(o, s, w, out, err, progress);
 }
 

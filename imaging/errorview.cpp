@@ -1,7 +1,8 @@
 #include "errorview.h"
 
+#include <algorithm>
 #include <array>
-#include <cstdint>
+#include <cstring>
 
 namespace corvanel::imaging {
 
@@ -26,56 +27,6 @@ QList<QRgb> errorPalette() {
     return p;
 }
 
-// The ink of the page, one byte per pixel (1 ink, 0 paper), row `y`.
-class InkRows {
-public:
-    explicit InkRows(const QImage& page) {
-        if (page.format() == QImage::Format_Mono || page.format() == QImage::Format_MonoLSB) {
-            mono_ = page.convertToFormat(QImage::Format_Mono);
-            // The darker entry is the ink, whatever its index.
-            const int g0 = qGray(mono_.color(0)), g1 = qGray(mono_.color(1));
-            inkBit_ = g1 < g0 ? 1 : 0;
-        } else {
-            grey_ = page.convertToFormat(QImage::Format_Grayscale8);
-        }
-    }
-    bool valid() const { return !mono_.isNull() || !grey_.isNull(); }
-    void row(int y, int width, std::uint8_t* out) const {
-        if (!mono_.isNull()) {
-            const uchar* bits = mono_.constScanLine(y);
-            for (int x = 0; x < width; ++x) out[x] = ((bits[x >> 3] >> (7 - (x & 7))) & 1) == inkBit_;
-        } else {
-            const uchar* grey = grey_.constScanLine(y);
-            for (int x = 0; x < width; ++x) out[x] = grey[x] < 128;
-        }
-    }
-
-private:
-    QImage mono_, grey_;
-    int inkBit_ = 1;
-};
-
-// Status of a label's region, remembering the last label asked for: labels
-// come in runs.
-template <class Find>
-class StatusOf {
-public:
-    explicit StatusOf(Find find) : find_(find) {}
-    std::uint8_t operator()(std::int32_t label) {
-        if (label != last_) {
-            last_ = label;
-            const RegionDiagnosis* r = label != 0 ? find_(label) : nullptr;
-            status_ = r ? static_cast<std::uint8_t>(r->status) : kNone;
-        }
-        return status_;
-    }
-
-private:
-    Find find_;
-    std::int32_t last_ = 0;
-    std::uint8_t status_ = kNone;
-};
-
 }  // namespace
 
 QRgb statusColour(RegionStatus status) {
@@ -89,40 +40,97 @@ QRgb statusColour(RegionStatus status) {
     return qRgb(0, 0, 0);
 }
 
-QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs, const PageDiagnosis& d) {
-    const int width = gt.width();
-    const int height = gt.height();
-    QImage out(width, height, QImage::Format_Indexed8);
-    if (out.isNull()) return out;
-    out.setColorTable(errorPalette());
-    const InkRows ink(page);
-    const bool pageFits = ink.valid() && page.width() == width && page.height() == height;
-    std::vector<std::uint8_t> inkRow(static_cast<std::size_t>(width), 0);
+ErrorViewPainter::ErrorViewPainter(const QImage& page, PageSize size, const PageDiagnosis& diagnosis)
+    : diagnosis_(diagnosis), out_(size.width, size.height, QImage::Format_Indexed8) {
+    if (out_.isNull()) return;
+    out_.setColorTable(errorPalette());
+    if (page.size() != out_.size()) {
+        out_.fill(kPaper);
+        return;
+    }
+    if (page.format() == QImage::Format_Mono || page.format() == QImage::Format_MonoLSB) {
+        page_ = page.convertToFormat(QImage::Format_Mono);
+        // The darker entry is the ink, whatever its index.
+        inkBit_ = qGray(page_.color(1)) < qGray(page_.color(0)) ? 1 : 0;
+    } else {
+        page_ = page.convertToFormat(QImage::Format_Grayscale8);
+    }
+    for (int y = 0; y < out_.height(); ++y) inkRow(y);
+}
 
-    StatusOf gtStatus([&d](std::int32_t l) { return d.findGt(l); });
-    StatusOf rsStatus([&d](std::int32_t l) { return d.findResult(l); });
+// The faded page, before any region is painted over it.
+void ErrorViewPainter::inkRow(int y) {
+    uchar* o = out_.scanLine(y);
+    const int width = out_.width();
+    if (page_.format() == QImage::Format_Mono) {
+        // The eight output bytes of each byte of bits.
+        static const auto spread = [] {
+            std::array<std::array<uchar, 8>, 256> t{};
+            for (int b = 0; b < 256; ++b)
+                for (int k = 0; k < 8; ++k) t[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)] = (b >> (7 - k)) & 1 ? kFadedInk : kPaper;
+            return t;
+        }();
+        const uchar* bits = page_.constScanLine(y);
+        const uchar flip = inkBit_ ? 0x00 : 0xFF;
+        const int whole = width / 8;
+        for (int i = 0; i < whole; ++i) std::memcpy(o + 8 * i, spread[bits[i] ^ flip].data(), 8);
+        for (int x = whole * 8; x < width; ++x) o[x] = spread[bits[x >> 3] ^ flip][static_cast<std::size_t>(x & 7)];
+    } else {
+        const uchar* grey = page_.constScanLine(y);
+        for (int x = 0; x < width; ++x) o[x] = grey[x] < 128 ? kFadedInk : kPaper;
+    }
+}
+
+void ErrorViewPainter::add(const std::int32_t* gt, const std::int32_t* rs, std::size_t n) {
+    if (out_.isNull()) return;
+    const auto width = static_cast<std::size_t>(out_.width());
+    const std::size_t total = width * static_cast<std::size_t>(out_.height());
+    n = std::min(n, total - std::min(total, fed_));
     constexpr auto kMatched = static_cast<std::uint8_t>(RegionStatus::One2One);
-    for (int y = 0; y < height; ++y) {
-        if (pageFits) ink.row(y, width, inkRow.data());
-        const std::int32_t* g = gt.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        const std::int32_t* r = rs.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        uchar* o = out.scanLine(y);
-        for (int x = 0; x < width; ++x) {
-            const std::uint8_t onInk = inkRow[static_cast<std::size_t>(x)];
-            if ((g[x] | r[x]) == 0) {
-                o[x] = onInk ? kFadedInk : kPaper;
-                continue;
+    // Labels come in runs: remember the last one looked up on each side.
+    auto statusOf = [](std::int32_t label, std::int32_t& last, std::uint8_t& status, auto find) {
+        if (label != last) {
+            last = label;
+            const RegionDiagnosis* r = label != 0 ? find(label) : nullptr;
+            status = r ? static_cast<std::uint8_t>(r->status) : kNone;
+        }
+        return status;
+    };
+    const auto findGt = [this](std::int32_t l) { return diagnosis_.findGt(l); };
+    const auto findRs = [this](std::int32_t l) { return diagnosis_.findResult(l); };
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t x0 = (fed_ + i) % width;
+        uchar* o = out_.scanLine(static_cast<int>((fed_ + i) / width));
+        const std::size_t rowEnd = std::min(n, i + (width - x0));
+        for (std::size_t x = x0; i < rowEnd; ++i, ++x) {
+            // Background: eight pixels at a time while both maps are empty.
+            if (i + 8 <= rowEnd) {
+                std::int32_t any = 0;
+                for (std::size_t k = 0; k < 8; ++k) any |= gt[i + k] | rs[i + k];
+                if (any == 0) {
+                    i += 7;
+                    x += 7;
+                    continue;
+                }
             }
-            std::uint8_t s = gtStatus(g[x]);
+            if ((gt[i] | rs[i]) == 0) continue;
+            std::uint8_t s = statusOf(gt[i], lastGt_, gtStatus_, findGt);
             if (s == kNone || s == kMatched) {
-                const std::uint8_t sr = rsStatus(r[x]);
+                const std::uint8_t sr = statusOf(rs[i], lastRs_, rsStatus_, findRs);
                 if (sr != kNone && (s == kNone || sr != kMatched)) s = sr;
             }
+            if (s == kNone) continue;  // a label the diagnosis does not know
             // Without a page picture every labelled pixel counts as ink.
-            o[x] = static_cast<uchar>(2 + 2 * s + (pageFits && !onInk ? 1 : 0));
+            o[x] = static_cast<uchar>(2 + 2 * s + (o[x] == kPaper && !page_.isNull() ? 1 : 0));
         }
     }
-    return out;
+    fed_ += n;
+}
+
+QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs, const PageDiagnosis& diagnosis) {
+    ErrorViewPainter painter(page, gt.size(), diagnosis);
+    painter.add(gt.data(), rs.data(), std::min(gt.pixelCount(), rs.pixelCount()));
+    return painter.finish();
 }
 
 std::string errorImageName(const std::string& pageName, Level level) {

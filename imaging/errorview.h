@@ -10,6 +10,9 @@
 #include <QImage>
 #include <QRgb>
 
+#include <cstddef>
+#include <cstdint>
+
 #include <filesystem>
 #include <string>
 
@@ -20,11 +23,33 @@ namespace corvanel::imaging {
 // blue.
 QRgb statusColour(RegionStatus status);
 
-// An 8-bit image of the page's size: paper white, ink that belongs to no
-// region faded to grey, and each labelled pixel in the colour of its status,
-// full on ink and as a light tint on paper. Where a pixel belongs to regions
-// of both maps, an error wins over a match and ground truth over result.
-// The maps must have the page's size; `page` may be of any format.
+// Paints the error view from the two maps fed slice by slice, the same
+// labels of both at a time, from the first on: an 8-bit image of the maps'
+// size, paper white, ink that belongs to no region faded to grey, and each
+// labelled pixel in the colour of its status, full on ink and as a light tint
+// on paper. Where a pixel belongs to regions of both maps, an error wins over
+// a match and ground truth over result. `page` may be of any format; a page
+// of another size than the maps is not drawn.
+class ErrorViewPainter {
+public:
+    ErrorViewPainter(const QImage& page, PageSize size, const PageDiagnosis& diagnosis);
+    void add(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
+    // The picture; null when it could not be allocated.
+    QImage finish() { return std::move(out_); }
+
+private:
+    void inkRow(int y);
+
+    const PageDiagnosis& diagnosis_;
+    QImage page_;  // Format_Mono or Format_Grayscale8; null when not drawn
+    int inkBit_ = 1;
+    QImage out_;
+    std::size_t fed_ = 0;
+    std::int32_t lastGt_ = 0, lastRs_ = 0;
+    std::uint8_t gtStatus_ = 0xFF, rsStatus_ = 0xFF;
+};
+
+// The same on whole maps of one size.
 QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs, const PageDiagnosis& diagnosis);
 
 // <page name>.<lines|words>.errors.png
