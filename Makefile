@@ -23,8 +23,8 @@ test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
 
-# Writes the demo workspace next to the viewer and starts it there (or, with
-# no display, scores the demo with corvanel-eval).
+# Writes the demo workspace into the build folder and opens the viewer on it
+# (or, with no display, scores the demo with corvanel-eval).
 demo: build
 	scripts/demo.sh $(BUILD)
 

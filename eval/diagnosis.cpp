@@ -89,32 +89,23 @@ PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::
         setStatus(result_[*indexOf(t.rsLabels, m.rsLabel)], RegionStatus::One2One, m.gtLabel, m.score);
     }
     // A group's members all share pixels with its centre (score 5 or more).
-    for (const MatchedGroup& g : d.gtCentred) {
-        const Index i = *indexOf(t.gtLabels, g.centre);
+    const auto group = [&](const MatchedGroup& g, bool gtCentre, RegionStatus status) {
+        std::vector<RegionDiagnosis>& centres = gtCentre ? gt_ : result_;
+        std::vector<RegionDiagnosis>& members = gtCentre ? result_ : gt_;
+        const Index c = *indexOf(gtCentre ? t.gtLabels : t.rsLabels, g.centre);
         std::int32_t sum = 0;
         for (std::int32_t label : g.members) {
-            const Index j = *indexOf(t.rsLabels, label);
-            const std::int32_t s = truncatedScore(t, *pairOf(t, i, j));
+            const Index m = *indexOf(gtCentre ? t.rsLabels : t.gtLabels, label);
+            const std::int32_t s = truncatedScore(t, *(gtCentre ? pairOf(t, c, m) : pairOf(t, m, c)));
             sum += s;
-            gt_[i].status = RegionStatus::Split;
-            gt_[i].partners.push_back(label);
-            setStatus(result_[j], RegionStatus::Split, g.centre, s);
+            centres[c].partners.push_back(label);
+            setStatus(members[m], status, g.centre, s);
         }
-        gt_[i].score = sum;
-    }
-    for (const MatchedGroup& g : d.resultCentred) {
-        const Index j = *indexOf(t.rsLabels, g.centre);
-        std::int32_t sum = 0;
-        for (std::int32_t label : g.members) {
-            const Index i = *indexOf(t.gtLabels, label);
-            const std::int32_t s = truncatedScore(t, *pairOf(t, i, j));
-            sum += s;
-            result_[j].status = RegionStatus::Merged;
-            result_[j].partners.push_back(label);
-            setStatus(gt_[i], RegionStatus::Merged, g.centre, s);
-        }
-        result_[j].score = sum;
-    }
+        centres[c].status = status;
+        centres[c].score = sum;
+    };
+    for (const MatchedGroup& g : d.gtCentred) group(g, true, RegionStatus::Split);
+    for (const MatchedGroup& g : d.resultCentred) group(g, false, RegionStatus::Merged);
 }
 
 PageDiagnosis PageDiagnosis::atThreshold(std::int32_t threshold) const {
