@@ -53,7 +53,7 @@ void Batch(benchmark::State& state, const char* level, bool errorImages) {
     cli::Options options;
     options.workspace = workspace();
     options.level = level;
-    options.jobs = static_cast<unsigned>(state.range(0));
+    options.jobs = std::to_string(state.range(0));
     options.report = workspace() / "bench-results.txt";
     if (errorImages) options.errorImages = workspace() / "bench-errors";
     for (auto _ : state) {

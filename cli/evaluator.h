@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvanel::cli {
 
@@ -18,10 +19,19 @@ struct Options {
     bool header = false;
     std::optional<std::string> page;
     std::string weights = "100,0,0";
-    unsigned jobs = 1;
+    std::string jobs;  // empty: the number of cores
     std::optional<std::filesystem::path> json;
     std::optional<std::filesystem::path> report;
     std::optional<std::filesystem::path> errorImages;  // folder for <page>.<level>.errors.png
+    std::optional<std::filesystem::path> results;      // a participant's folder; default WORKSPACE/results
+    std::optional<std::filesystem::path> gt;           // default WORKSPACE/gt
+    std::optional<std::filesystem::path> csv;
+    std::optional<std::filesystem::path> markdown;
+    std::optional<std::string> sweep;                  // FROM:TO:STEP
+    std::optional<std::filesystem::path> plot;
+    bool strict = false;
+    bool rank = false;                                 // the rank command
+    std::vector<std::filesystem::path> participants;   // its folders
 };
 
 // The PNG writer's quality for error images: zlib's fastest level, a third of

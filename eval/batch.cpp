@@ -41,13 +41,14 @@ fs::path reportPath(const fs::path& workspace) { return workspace / "Results.txt
 
 PageEvaluation evaluateSinglePage(const RunSettings& s, const fs::path& currentPage, PageSize size) {
     PageRequest request;
-    request.page = {s.workspace, currentPage, s.level, s.readHeader};
+    request.page = {s.workspace, currentPage, s.level, s.readHeader, s.gtRoot, s.resultsRoot};
     request.size = size;
     request.threshold = s.threshold;
     request.weights = s.weights;
     request.batch = false;
     request.diagnose = s.diagnose;
     request.keepMaps = s.keepMaps;
+    request.sweep = s.sweep;
     return EvaluatePage(request);
 }
 
@@ -63,13 +64,14 @@ PageOutcome evaluateBatchPage(const RunSettings& s, const std::string& name, Lev
         return out;
     }
     PageRequest request;
-    request.page = {s.workspace, path, level, s.readHeader};
+    request.page = {s.workspace, path, level, s.readHeader, s.gtRoot, s.resultsRoot};
     request.size = *size;
     request.threshold = s.threshold;
     request.weights = s.weights;
     request.batch = batchTicked;
     request.diagnose = s.diagnose;
     request.keepMaps = s.keepMaps;
+    request.sweep = s.sweep;
     out.evaluation = EvaluatePage(request);
     out.messages = out.evaluation.messages;
     out.evaluated = out.evaluation.success;

@@ -26,6 +26,8 @@ struct RunSettings {
     WeightTexts weights;
     bool diagnose = false;  // each page's evaluation says what matched what
     bool keepMaps = false;  // and hands its label maps back
+    std::vector<std::int32_t> sweep;  // thresholds each page is also matched at
+    std::filesystem::path gtRoot, resultsRoot;  // empty: the workspace's gt/ and results/
 };
 
 // Why a run cannot start (a threshold below 1, weights that do not read), or

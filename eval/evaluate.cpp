@@ -14,23 +14,29 @@ PageEvaluation refused(PageSize size, std::string message) {
     PageEvaluation out;
     out.size = size;
     out.messages.push_back(std::move(message));
+    out.details.emplace_back();
     return out;
 }
 
 PageEvaluation readFailure(PageSize size, const ReadError& error) {
     PageEvaluation out;
     out.size = size;
-    if (!error.message.empty()) out.messages.push_back(error.message);
+    if (!error.message.empty()) {
+        out.messages.push_back(error.message);
+        out.details.push_back(error.detail);
+    }
     return out;
 }
 
 // Matching and scores from counted overlaps.
 PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
-                     bool batch, bool diagnose) {
+                     bool batch, bool diagnose, const std::vector<std::int32_t>& sweep) {
     PageEvaluation out;
     out.size = size;
     try {
         OverlapTable table = counter.finish();
+        // Overlaps do not depend on the threshold: only the matching is repeated.
+        for (std::int32_t T : sweep) out.sweep.push_back(matchRegions(table, T).counts);
         Matching matching = matchRegions(table, threshold);
         if (diagnose) out.diagnosis = std::make_shared<PageDiagnosis>(std::move(table), matching, threshold);
         out.counts = matching.counts;
@@ -72,13 +78,14 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
         return std::nullopt;
     }
     if (counter.negativeLabel()) return std::nullopt;
-    return score(counter, gt->size(), request.threshold, weights, request.batch, request.diagnose);
+    return score(counter, gt->size(), request.threshold, weights, request.batch, request.diagnose, request.sweep);
 }
 
 }  // namespace
 
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
-                            const Weights& weights, bool batch, bool diagnose) {
+                            const Weights& weights, bool batch, bool diagnose,
+                            const std::vector<std::int32_t>& sweep) {
     if (std::string problem = thresholdProblem(threshold); !problem.empty())
         return refused(gt.size(), std::move(problem));
     if (gt.size() != rs.size())
@@ -94,7 +101,7 @@ PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t
     }
     if (counter.negativeLabel())
         return refused(gt.size(), "A label map holds a negative label; the page was not evaluated");
-    return score(counter, gt.size(), threshold, weights, batch, diagnose);
+    return score(counter, gt.size(), threshold, weights, batch, diagnose, sweep);
 }
 
 PageEvaluation EvaluatePage(const PageRequest& request) {
@@ -104,8 +111,8 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     if (const auto* problem = std::get_if<std::string>(&weights)) return refused(request.size, *problem);
 
     const PageContext& page = request.page;
-    const auto gtPath = labelMapPath(page.workspace, MapKind::GroundTruth, page.level, page.pagePath);
-    const auto rsPath = labelMapPath(page.workspace, MapKind::Result, page.level, page.pagePath);
+    const auto gtPath = mapPath(page, MapKind::GroundTruth);
+    const auto rsPath = mapPath(page, MapKind::Result);
     if (!request.keepMaps)
         if (auto done = evaluateStreaming(request, gtPath, rsPath, std::get<Weights>(weights)))
             return std::move(*done);
@@ -124,7 +131,7 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     }
     // Both read whole after all (the trouble has passed): evaluate them.
     PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, std::get<Weights>(weights),
-                                      request.batch, request.diagnose);
+                                      request.batch, request.diagnose, request.sweep);
     out.size = size;
     if (request.keepMaps && out.success) {
         out.gtMap = std::make_shared<const LabelMap>(std::move(gt.map()));

@@ -29,6 +29,14 @@ fs::path labelMapPath(const fs::path& workspace, MapKind kind, Level level,
            (level == Level::Lines ? "lines" : "words") / name;
 }
 
+fs::path mapPath(const PageContext& page, MapKind kind) {
+    const fs::path& root = kind == MapKind::GroundTruth ? page.gtRoot : page.resultsRoot;
+    if (root.empty()) return labelMapPath(page.workspace, kind, page.level, page.pagePath);
+    fs::path name = page.pagePath.filename();
+    name += ".dat";
+    return root / (page.level == Level::Lines ? "lines" : "words") / name;
+}
+
 LabelMap::LabelMap(std::int32_t width, std::int32_t height)
     : width_(width),
       height_(height),
@@ -55,11 +63,25 @@ std::int32_t littleEndian32(const unsigned char* b) {
                                      static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-ReadError problem(ReadFailure kind, const fs::path& path, const std::string& detail = {}) {
+// `shown` joins the message; `detail` is kept apart from it.
+ReadError problem(ReadFailure kind, const fs::path& path, const std::string& shown = {}, std::string detail = {}) {
     std::string message = "Problem with file " + path.filename().string();
-    if (!detail.empty()) message += ": " + detail;
-    return {kind, std::move(message)};
+    if (!shown.empty()) message += ": " + shown;
+    return {kind, std::move(message), std::move(detail)};
 }
+
+// 8000000 as "8,000,000".
+std::string grouped(std::uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string systemReason(int error) { return std::generic_category().message(error); }
 
 // Reading in slices keeps each slice in cache for the negative-label check.
 constexpr std::size_t kSliceLabels = std::size_t{1} << 16;
@@ -87,28 +109,33 @@ ReadError negativeLabelError(const fs::path& path, std::int32_t label, std::size
 
 std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size) {
     std::error_code ec;
-    if (!fs::exists(path, ec)) return ReadError{ReadFailure::Missing, {}};
+    if (!fs::exists(path, ec)) return ReadError{ReadFailure::Missing, {}, {}};
 
     LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC), size);
     struct stat info {};
-    if (file.fd_ < 0 || ::fstat(file.fd_, &info) != 0 || !S_ISREG(info.st_mode))
-        return problem(ReadFailure::Unreadable, path);
+    if (file.fd_ < 0 || ::fstat(file.fd_, &info) != 0)
+        return problem(ReadFailure::Unreadable, path, {}, "cannot open it: " + systemReason(errno));
+    if (!S_ISREG(info.st_mode)) return problem(ReadFailure::Unreadable, path, {}, "not a regular file");
     const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
 
     std::uint64_t offset = 0;
     if (readHeader) {
         unsigned char header[8];
         if (fileBytes < sizeof header || !readFully(file.fd_, header, sizeof header))
-            return problem(ReadFailure::Malformed, path);
+            return problem(ReadFailure::Malformed, path, {},
+                           grouped(fileBytes) + " bytes, shorter than the 8-byte size header");
         file.size_ = {littleEndian32(header), littleEndian32(header + 4)};
         offset = sizeof header;
     }
     // Both factors are below 2^31, so the byte count fits in 64 bits.
-    if (file.size_.width <= 0 || file.size_.height <= 0) return problem(ReadFailure::Malformed, path);
+    if (file.size_.width <= 0 || file.size_.height <= 0)
+        return problem(ReadFailure::Malformed, path, {},
+                       "a size of " + std::to_string(file.size_.width) + "x" + std::to_string(file.size_.height));
     const std::uint64_t labels = static_cast<std::uint64_t>(file.size_.width) *
                                  static_cast<std::uint64_t>(file.size_.height);
     if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)
-        return problem(ReadFailure::Malformed, path);
+        return problem(ReadFailure::Malformed, path, {},
+                       grouped(fileBytes) + " bytes, " + grouped(offset + labels * 4) + " expected");
     return file;
 }
 
@@ -124,7 +151,12 @@ std::size_t LabelMapFile::labelCount() const {
 }
 
 std::optional<ReadError> LabelMapFile::read(std::int32_t* out, std::size_t count) {
-    if (!readFully(fd_, out, count * 4)) return problem(ReadFailure::Unreadable, path_);
+    errno = 0;
+    if (!readFully(fd_, out, count * 4)) {
+        const int error = errno;
+        return problem(ReadFailure::Unreadable, path_, {},
+                       error != 0 ? "cannot read it: " + systemReason(error) : "it ended while being read");
+    }
     return std::nullopt;
 }
 
@@ -139,7 +171,8 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
     } catch (const std::bad_alloc&) {
         return ReadError{ReadFailure::Allocation, kind == MapKind::GroundTruth
                                                       ? "Memory Allocation Problem - ReadGT!"
-                                                      : "Memory Allocation Problem - ReadRS!"};
+                                                      : "Memory Allocation Problem - ReadRS!",
+                         {}};
     }
 
     std::int32_t* out = map.data();
@@ -160,12 +193,12 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
 }
 
 ReadResult ReadGT(const PageContext& page, PageSize& size) {
-    return readLabelMap(labelMapPath(page.workspace, MapKind::GroundTruth, page.level, page.pagePath),
+    return readLabelMap(mapPath(page, MapKind::GroundTruth),
                         MapKind::GroundTruth, page.readHeader, size);
 }
 
 ReadResult ReadRS(const PageContext& page, PageSize& size) {
-    return readLabelMap(labelMapPath(page.workspace, MapKind::Result, page.level, page.pagePath),
+    return readLabelMap(mapPath(page, MapKind::Result),
                         MapKind::Result, page.readHeader, size);
 }
 

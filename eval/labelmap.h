@@ -62,6 +62,7 @@ enum class ReadFailure {
 struct ReadError {
     ReadFailure kind;
     std::string message;  // the text to show; empty for Missing
+    std::string detail;   // what went wrong, for those who want more than the message
 };
 
 // A label map or the reason it could not be read.
@@ -112,11 +113,22 @@ ReadResult readLabelMap(const std::filesystem::path& path, MapKind kind, bool re
 
 // What both readers need to find a page's map.
 struct PageContext {
+    PageContext() = default;
+    PageContext(std::filesystem::path workspace_, std::filesystem::path pagePath_, Level level_ = Level::Lines,
+                bool readHeader_ = false, std::filesystem::path gtRoot_ = {}, std::filesystem::path resultsRoot_ = {})
+        : workspace(std::move(workspace_)), pagePath(std::move(pagePath_)), level(level_), readHeader(readHeader_),
+          gtRoot(std::move(gtRoot_)), resultsRoot(std::move(resultsRoot_)) {}
+
     std::filesystem::path workspace;
     std::filesystem::path pagePath;  // current page path
     Level level = Level::Lines;
     bool readHeader = false;  // "Read Ix,Iy"
+    // Folders holding lines/ and words/; empty: workspace/gt and workspace/results.
+    std::filesystem::path gtRoot, resultsRoot;
 };
+
+// The page's map of that kind at its level: <root>/<level>/<page file name>.dat.
+std::filesystem::path mapPath(const PageContext& page, MapKind kind);
 
 ReadResult ReadGT(const PageContext& page, PageSize& size);
 ReadResult ReadRS(const PageContext& page, PageSize& size);

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-image-formats-plugins
+  qt6-charts-dev qt6-svg-dev  # corvanel-eval --plot
+  libqt6opengl6-dev      # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev omits
   libtiff-dev            # group-4 pages for the imaging tests, which Qt cannot write
   fonts-liberation2      # Arial's metrics, which the windows' fixed layout expects
   xvfb xauth libx11-dev  # the test that runs the real program under X

@@ -143,6 +143,11 @@ const std::string kPage01Out =
     "Recognition Accuracy: 90.47%\n"
     "FM    : 92.68%\n";
 
+// What the tool says of the worked example: page03.tif has no maps.
+const std::string kExampleErr =
+    "page03.tif: no ground-truth map gt/lines/page03.tif.dat and no result map results/lines/page03.tif.dat\n";
+const std::string kExampleSummary = "2 of 3 pages evaluated (lines)\n";
+
 void cutOneLabel(const fs::path& path) {
     const std::string bytes = readBytes(path);
     writeBytes(path, bytes.substr(0, bytes.size() - 4));
@@ -157,8 +162,12 @@ TEST(EvalToolBatch, ExamplePrintsTheTotalsAndWritesTheReport) {
     const Outcome o = tool.run({ws.arg()});
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.out, kExampleOut);
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.err, kExampleErr + kExampleSummary);
     EXPECT_EQ(readBytes(ws.report()), kExampleReport);
+    // --strict: a page not evaluated is a failure.
+    const Outcome strict = tool.run({ws.arg(), "--strict"});
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_EQ(strict.out, kExampleOut);
 }
 
 TEST(EvalToolBatch, ReportOptionWritesElsewhere) {
@@ -182,19 +191,19 @@ TEST(EvalToolBatch, ReportThatCannotBeWrittenExitsOneAfterTheTotals) {
     const Outcome o = tool.run({ws.arg()});
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.out, kExampleOut);
-    EXPECT_EQ(o.err, "Cannot create the report " + ws.report().string() + "\n");
+    EXPECT_EQ(o.err, "Cannot create the report " + ws.report().string() + "\n" + kExampleErr + kExampleSummary);
 
     const fs::path nowhere = ws.path() / "no such folder" / "Results.txt";
     const Outcome missingFolder = tool.run({ws.arg(), "--report", nowhere.string()});
     EXPECT_EQ(missingFolder.exitCode, 1);
     EXPECT_EQ(missingFolder.out, kExampleOut);
-    EXPECT_EQ(missingFolder.err, "Cannot create the report " + nowhere.string() + "\n");
+    EXPECT_EQ(missingFolder.err, "Cannot create the report " + nowhere.string() + "\n" + kExampleErr + kExampleSummary);
 
     if (fs::exists("/dev/full")) {
         const Outcome full = tool.run({ws.arg(), "--report", "/dev/full"});
         EXPECT_EQ(full.exitCode, 1);
         EXPECT_EQ(full.out, kExampleOut);
-        EXPECT_EQ(full.err, "Cannot write the report /dev/full\n");
+        EXPECT_EQ(full.err, kExampleErr + "Cannot write the report /dev/full\n" + kExampleSummary);
     }
 }
 
@@ -211,10 +220,12 @@ TEST(EvalToolBatch, MessagesGoToStderrInPageOrder) {
         SCOPED_TRACE(jobs);
         const Outcome o = tool.run({ws.arg(), "--jobs", jobs});
         EXPECT_EQ(o.exitCode, 0);
+        // The window's texts, each with the reason after it.
         EXPECT_EQ(o.err,
-                  "Problem with file page02.tif.dat\n"
-                  "Problem with file page03.tif.dat\n"
-                  "Cannot read the page image page04.tif; the page was not evaluated\n");
+                  "Problem with file page02.tif.dat: 3,196 bytes, 3,200 expected\n"
+                  "Problem with file page03.tif.dat: 3,196 bytes, 3,200 expected\n"
+                  "Cannot read the page image page04.tif; the page was not evaluated\n"
+                  "1 of 4 pages evaluated (lines)\n");
         EXPECT_EQ(o.out, kPage01Out + "Im.: 1\n");
         EXPECT_EQ(readBytes(ws.report()),
                   kHeader + "\r\n" + kPage01Line + "page02.tif\t\r\npage03.tif\t\r\npage04.tif\t\r\n");
@@ -256,7 +267,7 @@ TEST(EvalToolBatch, HeaderOptionTakesTheSizeFromTheMaps) {
     const Outcome o = tool.run({ws.arg(), "--header"});
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.out, kExampleOut);
-    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.err, kExampleErr + kExampleSummary);
     EXPECT_EQ(readBytes(ws.report()), kExampleReport);
 }
 
@@ -277,8 +288,6 @@ TEST(EvalToolBatch, ThresholdTextIsReadAsTheFieldReadsIt) {
         {{}, matched},                              // 90 by default
         {{"--threshold", "93"}, matched},
         {{"--threshold", "95"}, unmatched},
-        {{"--threshold", "abc"}, unmatched},        // not a whole number: 95
-        {{"--threshold", "90.5"}, unmatched},
     };
     for (const auto& [extra, expected] : cases) {
         std::vector<std::string> args{ws.arg()};
@@ -339,11 +348,12 @@ TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
     const Outcome noMaps = tool.run({ws.arg(), "--page", "page03.tif"});
     EXPECT_EQ(noMaps.exitCode, 1);
     EXPECT_EQ(noMaps.out, "");
+    EXPECT_EQ(noMaps.err, kExampleErr);
 
     const Outcome shortMap = tool.run({ws.arg(), "--page", "page02.tif"});
     EXPECT_EQ(shortMap.exitCode, 1);
     EXPECT_EQ(shortMap.out, "");
-    EXPECT_EQ(shortMap.err, "Problem with file page02.tif.dat\n");
+    EXPECT_EQ(shortMap.err, "Problem with file page02.tif.dat: 3,196 bytes, 3,200 expected\n");
 
     const Outcome noImage = tool.run({ws.arg(), "--page", "page09.tif"});
     EXPECT_EQ(noImage.exitCode, 1);
@@ -368,7 +378,8 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
     Tool tool;
     const Outcome o = tool.run({ws.arg(), "--json", file.string()});
     ASSERT_EQ(o.exitCode, 0) << o.err;
-    EXPECT_EQ(o.err, "Problem with file i.tif.dat\n");
+    EXPECT_EQ(o.err, "h.tif: no ground-truth map gt/lines/h.tif.dat and no result map results/lines/h.tif.dat\n"
+                     "Problem with file i.tif.dat: 3,196 bytes, 3,200 expected\n2 of 4 pages evaluated (lines)\n");
 
     const json doc = json::parse(readBytes(file));
     EXPECT_EQ(doc.at("threshold"), 90);
@@ -420,11 +431,12 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
     EXPECT_EQ(h.at("evaluated"), false);
     EXPECT_FALSE(h.contains("N"));
     EXPECT_FALSE(h.contains("one2one_pairs"));
-    EXPECT_EQ(h.at("messages"), json::array());
+    EXPECT_EQ(h.at("messages"),
+              json::array({"h.tif: no ground-truth map gt/lines/h.tif.dat and no result map results/lines/h.tif.dat"}));
 
     const json& i = pages[2];
     EXPECT_EQ(i.at("evaluated"), false);
-    EXPECT_EQ(i.at("messages"), json::array({"Problem with file i.tif.dat"}));
+    EXPECT_EQ(i.at("messages"), json::array({"Problem with file i.tif.dat: 3,196 bytes, 3,200 expected"}));
 
     // Undefined rates are null, not -1.
     const json& j = pages[3];
@@ -533,20 +545,27 @@ TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
                                  (level == Level::Words ? "Problem with file page07.tif.dat\n" : ""));
         EXPECT_NE(engineOut.find(level == Level::Lines ? "Im.: 5\n" : "Im.: 6\n"), std::string::npos) << engineOut;
 
-        std::string firstJson;
+        std::string firstJson, firstErr;
         for (const char* jobs : {"1", "2", "3", "16"}) {
             SCOPED_TRACE(jobs);
             const fs::path jsonFile = scratch.path() / (std::string(levelArg) + "-" + jobs + ".json");
             const Outcome o = tool.run({ws.arg(), "--level", levelArg, "--jobs", jobs, "--json", jsonFile.string()});
             EXPECT_EQ(o.exitCode, 0);
             EXPECT_EQ(o.out, engineOut);
-            EXPECT_EQ(o.err, engineErr);
+            if (firstErr.empty()) firstErr = o.err;
+            EXPECT_EQ(o.err, firstErr);
             EXPECT_EQ(readBytes(ws.report()), readBytes(engineReport));
             const std::string jsonText = readBytes(jsonFile);
             if (firstJson.empty()) firstJson = jsonText;
             EXPECT_EQ(jsonText, firstJson);
         }
         EXPECT_EQ(json::parse(firstJson).at("pages").size(), 8u);
+        // The window's texts start the tool's lines, in page order.
+        std::size_t at = 0;
+        for (std::size_t end; (end = engineErr.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = engineErr.substr(at, end - at);
+            EXPECT_NE(("\n" + firstErr).find("\n" + line), std::string::npos) << line;
+        }
     }
 }
 
@@ -601,17 +620,28 @@ TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
         {{bare.path().string()}, nullptr},
         {{}, nullptr},
         {{ws.arg(), "--unknown"}, nullptr},
-        {{ws.arg(), "--jobs", "0"}, nullptr},
-        {{ws.arg(), "--weights", "100,0"},
-         "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n"},
-        {{ws.arg(), "--weights", "100,0,0,0"},
-         "corvanel-eval: --weights takes three texts separated by commas, such as 100,0,0\n"},
-        {{ws.arg(), "--weights", "100.5,0,0"}, "corvanel-eval: '100.5' is not a valid integer value\n"},
-        {{ws.arg(), "--weights", "100,abc,0"}, "corvanel-eval: 'abc' is not a valid floating point value\n"},
+        {{ws.arg(), "--jobs", "0"}, "corvanel-eval: --jobs must be a whole number from 1 (it is '0')\n"},
+        {{ws.arg(), "--jobs", "two"}, "corvanel-eval: --jobs must be a whole number from 1 (it is 'two')\n"},
+        {{ws.arg(), "--level", "Sentences"}, "corvanel-eval: --level must be lines or words (it is 'Sentences')\n"},
+        {{ws.arg(), "--weights", "100,0"}, "corvanel-eval: --weights takes three numbers separated by commas, none "
+                                           "negative, such as 100,0,0 (it is '100,0')\n"},
+        {{ws.arg(), "--weights", "100,0,0,0"}, nullptr},
+        {{ws.arg(), "--weights", "100.5,0,0"}, nullptr},
+        {{ws.arg(), "--weights", "100,abc,0"}, nullptr},
+        {{ws.arg(), "--weights", "100,-1,0"}, nullptr},
         {{ws.arg(), "--threshold", "0"},
-         "corvanel-eval: MC_thres(%) must be at least 1 (it is 0); nothing was evaluated\n"},
-        {{ws.arg(), "--threshold", "-3", "--page", "page01.tif"},
-         "corvanel-eval: MC_thres(%) must be at least 1 (it is -3); nothing was evaluated\n"},
+         "corvanel-eval: --threshold must be a whole number from 1 to 100 (it is '0')\n"},
+        {{ws.arg(), "--threshold", "-3", "--page", "page01.tif"}, nullptr},
+        {{ws.arg(), "--threshold", "150"}, nullptr},
+        {{ws.arg(), "--threshold", "90.5"}, "corvanel-eval: --threshold must be a whole number from 1 to 100 (it is '90.5')\n"},
+        {{ws.arg(), "--threshold", "abc"}, nullptr},
+        {{ws.arg(), "--sweep", "50:40:5"}, "corvanel-eval: --sweep takes FROM:TO:STEP, whole numbers with 1 <= FROM <= TO "
+                                           "<= 100 and STEP >= 1 (it is '50:40:5')\n"},
+        {{ws.arg(), "--sweep", "50:100"}, nullptr},
+        {{ws.arg(), "--plot", "p.svg"}, "corvanel-eval: --plot needs --sweep\n"},
+        {{ws.arg(), "--markdown", "m.md"}, "corvanel-eval: --markdown goes with rank\n"},
+        {{"rank", ws.arg(), ws.path().string(), "--page", "page01.tif"}, "corvanel-eval: --page does not go with rank\n"},
+        {{"rank", ws.arg(), (ws.path() / "images").string()}, nullptr},  // no participant there
     };
     Tool tool;
     for (const Case& c : cases) {

@@ -1,0 +1,180 @@
+// corvanel-eval for a contest: participants ranked against their own single
+// runs, threshold sweeps against plain runs, and CSV read back as a
+// spreadsheet reads it.
+
+#include "synth.h"
+#include "test_support.h"
+#include "workspace.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// Runs corvanel-eval through the shell; stdout and stderr land in files.
+struct ToolRun {
+    int exitCode;
+    std::string out, err;
+};
+
+ToolRun eval(const std::string& args, const fs::path& scratch) {
+    const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
+    const std::string command = std::string(CORVANEL_EVAL_EXE) + " " + args + " >" + out.string() + " 2>" + err.string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::readBytes(out), testing::readBytes(err)};
+}
+
+// A workspace with three participants under participants/: "method" (the
+// generator's imperfect result), "perfect" (the ground truth itself) and
+// "lines-only" (no word maps at all).
+class Contest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        synth::PageLayout layout;
+        layout.width = 300;
+        layout.height = 400;
+        layout.lines = 6;
+        layout.wordsPerLine = 4;
+        layout.errorRate = 0.4;
+        synth::writeWorkspace(ws.path(), 4, layout);
+        const fs::path all = ws.path() / "participants";
+        fs::create_directories(all);
+        fs::copy(ws.path() / "results", all / "method", fs::copy_options::recursive);
+        fs::copy(ws.path() / "gt", all / "perfect", fs::copy_options::recursive);
+        fs::create_directories(all / "lines-only");
+        fs::copy(ws.path() / "results" / "lines", all / "lines-only" / "lines", fs::copy_options::recursive);
+    }
+    std::string w() const { return ws.path().string(); }
+
+    testing::TempDir ws{"corvanel-contest"};
+    testing::TempDir scratch{"corvanel-contest-out"};
+};
+
+TEST_F(Contest, LeaderboardEqualsEachParticipantsOwnRuns) {
+    const fs::path board = scratch.path() / "board.json";
+    const ToolRun ranked = eval("rank " + w() + " " + w() + "/participants --jobs 2 --json " + board.string(), scratch.path());
+    ASSERT_EQ(ranked.exitCode, 0) << ranked.err;
+    std::string skipped;
+    for (const char* page : {"page01", "page02", "page03", "page04"})
+        skipped += std::string("lines-only: ") + page + ".tif: no result map participants/lines-only/words/" + page +
+                   ".tif.dat\n";
+    EXPECT_EQ(ranked.err, skipped + "lines-only: 0 of 4 pages evaluated (words)\n");
+    const json doc = json::parse(testing::readBytes(board));
+    const json& list = doc.at("participants");
+    ASSERT_EQ(list.size(), 3u);
+    // Best first: the ground truth scores 100 at both levels.
+    EXPECT_EQ(list[0].at("name"), "perfect");
+    EXPECT_EQ(list[0].at("overall"), 100.0);
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        const json& p = list[k];
+        EXPECT_EQ(p.at("rank"), k + 1);
+        const std::string name = p.at("name");
+        double fmSum = 0;
+        for (const char* level : {"lines", "words"}) {
+            SCOPED_TRACE(name + " " + level);
+            const fs::path single = scratch.path() / (name + level + ".json");
+            eval(w() + " --level " + level + " --results " + w() + "/participants/" + name + " --report " +
+                     (scratch.path() / "r.txt").string() + " --json " + single.string(),
+                 scratch.path());
+            const json totals = json::parse(testing::readBytes(single)).at("totals");
+            const json& mine = p.at(level);
+            EXPECT_EQ(mine.at("pages_evaluated"), totals.at("pages_evaluated"));
+            for (const char* key : {"N", "M", "one2one", "DR", "RA", "FM"}) EXPECT_EQ(mine.at(key), totals.at(key)) << key;
+            fmSum += totals.at("FM").is_null() ? 0.0 : totals.at("FM").get<double>();
+        }
+        EXPECT_DOUBLE_EQ(p.at("overall").get<double>(), fmSum / 2);
+    }
+    EXPECT_GT(list[1].at("overall").get<double>(), list[2].at("overall").get<double>());
+    EXPECT_NE(ranked.out.find("perfect"), std::string::npos) << ranked.out;
+
+    // A folder that is neither a participant nor holds one is refused.
+    const ToolRun refused = eval("rank " + w() + " " + w() + "/images", scratch.path());
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "corvanel-eval: " + w() + "/images holds no lines/ or words/ folder, nor sub-folders that do\n");
+}
+
+TEST_F(Contest, SweepRowsEqualPlainRunsAtTheirThreshold) {
+    const fs::path sweep = scratch.path() / "sweep.json";
+    const ToolRun swept = eval(w() + " --level words --sweep 30:90:30 --json " + sweep.string(), scratch.path());
+    ASSERT_EQ(swept.exitCode, 0) << swept.err;
+    const json rows = json::parse(testing::readBytes(sweep)).at("sweep");
+    ASSERT_EQ(rows.size(), 3u);
+    for (const json& row : rows) {
+        const int T = row.at("threshold");
+        SCOPED_TRACE(T);
+        EXPECT_EQ(row.at("participant"), "results");
+        EXPECT_EQ(row.at("level"), "words");
+        const fs::path plain = scratch.path() / "plain.json";
+        eval(w() + " --level words --threshold " + std::to_string(T) + " --report " + (scratch.path() / "r.txt").string() +
+                 " --json " + plain.string(),
+             scratch.path());
+        const json totals = json::parse(testing::readBytes(plain)).at("totals");
+        for (const char* key : {"N", "M", "one2one", "DR", "RA", "FM"}) EXPECT_EQ(row.at(key), totals.at(key)) << key;
+    }
+    EXPECT_NE(rows[0].at("one2one"), rows[2].at("one2one"));  // the threshold matters on these pages
+}
+
+// RFC 4180 fields, quotes doubled inside quoted fields.
+std::vector<std::vector<std::string>> readCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+            else if (c == '"') quoted = false;
+            else field += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().push_back(field);
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows.back().push_back(field);
+            field.clear();
+            rows.emplace_back();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+TEST_F(Contest, CsvReadsBackWithEveryColumnNamed) {
+    fs::rename(ws.path() / "images" / "page02.tif", ws.path() / "images" / "a,\"b\".tif");
+    const fs::path csv = scratch.path() / "pages.csv";
+    const ToolRun run = eval(w() + " --csv " + csv.string(), scratch.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = readCsv(testing::readBytes(csv));
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"page", "level", "evaluated", "N", "M", "one2one", "g_one2many",
+                                                 "g_many2one", "d_one2many", "d_many2one", "DR", "RA", "FM",
+                                                 "reason"}));
+    for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
+    EXPECT_EQ(rows[1][0], "a,\"b\".tif");
+    EXPECT_EQ(rows[1][2], "no");  // its maps keep the old name
+    EXPECT_EQ(rows[1][13], "a,\"b\".tif: no ground-truth map gt/lines/a,\"b\".tif.dat and no result map "
+                           "results/lines/a,\"b\".tif.dat");
+    EXPECT_EQ(rows[2][0], "page01.tif");
+    EXPECT_EQ(rows[2][2], "yes");
+    // Rates unrounded: they read back as the JSON's numbers.
+    const double N = std::stod(rows[2][3]), one2one = std::stod(rows[2][5]);
+    EXPECT_EQ(std::stod(rows[2][10]), 100 * one2one / N);
+}
+
+}  // namespace
+}  // namespace corvanel
