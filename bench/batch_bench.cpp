@@ -62,6 +62,62 @@ void Batch(benchmark::State& state, const char* level, bool errorImages) {
     }
 }
 
+// A 51-step sweep at one level, against the single-threshold Batch above.
+void Sweep(benchmark::State& state, const char* level) {
+    cli::Options options;
+    options.workspace = workspace();
+    options.level = level;
+    options.jobs = "1";
+    options.sweep = "50:100:1";
+    options.report = workspace() / "bench-results.txt";
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
+    }
+}
+
+// Five participants (all the generator's result, through links) ranked at
+// both levels, against the ten single batches it replaces, with two jobs.
+const fs::path& participants() {
+    static const fs::path dir = [] {
+        const fs::path d = workspace() / "participants";
+        for (int k = 1; k <= 5; ++k) {
+            fs::create_directories(d / ("p" + std::to_string(k)));
+            for (const char* level : {"lines", "words"})
+                fs::create_directory_symlink(workspace() / "results" / level, d / ("p" + std::to_string(k)) / level);
+        }
+        return d;
+    }();
+    return dir;
+}
+
+void Rank(benchmark::State& state) {
+    cli::Options options;
+    options.workspace = workspace();
+    options.rank = true;
+    options.jobs = "2";
+    options.participants = {participants()};
+    for (auto _ : state) {
+        std::ostringstream out, err;
+        if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
+    }
+}
+
+void TenSingleBatches(benchmark::State& state) {
+    for (auto _ : state)
+        for (int k = 1; k <= 5; ++k)
+            for (const char* level : {"lines", "words"}) {
+                cli::Options options;
+                options.workspace = workspace();
+                options.level = level;
+                options.jobs = "2";
+                options.results = participants() / ("p" + std::to_string(k));
+                options.report = workspace() / "bench-results.txt";
+                std::ostringstream out, err;
+                if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
+            }
+}
+
 // Only the PNG encoder, on the error views the batch writes, one page after another.
 void PngEncoder(benchmark::State& state, const char* level) {
     std::vector<QImage> views;
@@ -101,10 +157,17 @@ const bool registered = [] {
                 ->Arg(2)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("Sweep51/") + level).c_str(), Sweep, level)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark((std::string("PngEncoder/") + level).c_str(), PngEncoder, level)
             ->ArgName("quality")->Arg(-1)->Arg(cli::kErrorImageQuality)
             ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("Rank/5participants/jobs:2", Rank)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("TenSingleBatches/jobs:2", TenSingleBatches)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     return true;
 }();
 

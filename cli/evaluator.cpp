@@ -35,8 +35,9 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                  "'corvanel-eval rank WORKSPACE DIR...' ranks participants instead.",
                  "corvanel-eval"};
     app.add_option("WORKSPACE", o.workspace, "Folder holding images/, gt/ and results/")->type_name("FOLDER");
-    app.add_option("--level", o.level, "Segmentation level: lines or words")->capture_default_str();
+    app.add_option("--level", o.level, "Segmentation level: lines or words")->type_name("LEVEL")->capture_default_str();
     app.add_option("--threshold", o.threshold, "Match threshold in percent, a whole number from 1 to 100")
+        ->type_name("T")
         ->capture_default_str();
     app.add_flag("--header", o.header, "Label maps begin with an 8-byte width and height header");
     app.add_option("--page", o.page, "Evaluate only this page of WORKSPACE/images; no report is written")
@@ -44,6 +45,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     app.add_option("--weights", o.weights,
                    "Weights W1,W2,W3 for one2one, one2many and many2one, none negative (W1 whole, W2 and W3 "
                    "truncated)")
+        ->type_name("W1,W2,W3")
         ->capture_default_str();
     app.add_option("--jobs", o.jobs, "Pages evaluated in parallel, from 1 (default: the number of cores)")
         ->type_name("N");
@@ -70,7 +72,9 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     app.add_flag("--strict", o.strict, "Exit 1 when any page could not be evaluated");
     CLI::App* rank = app.add_subcommand(
         "rank", "Rank participants: evaluate each DIR at both levels and print a leaderboard, best first.\n"
-                "A DIR holding neither lines/ nor words/ stands for each of its sub-folders that does.");
+                "A DIR holding neither lines/ nor words/ stands for each of its sub-folders that does.\n"
+                "Takes the options of corvanel-eval (see corvanel-eval --help) but --level, --page, --report,\n"
+                "--results and --error-images, and --markdown FILE for the leaderboard as a Markdown table.");
     rank->add_option("WORKSPACE", o.workspace, "Folder holding images/ and gt/")->type_name("FOLDER")->required();
     rank->add_option("DIR", o.participants, "Participants' folders")->type_name("DIR")->required();
     rank->fallthrough();
@@ -402,6 +406,13 @@ private:
     bool on_;
 };
 
+// --jobs as parse() left it; the number of cores when not given.
+unsigned jobCount(const Options& o) {
+    const auto jobs = parseWholeNumber(o.jobs);
+    if (jobs && *jobs >= 1) return static_cast<unsigned>(*jobs);
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 // One participant's pages at one level, through ParallelPages, with the
 // messages, JSON and CSV rows each page gives.
 struct LevelRun {
@@ -448,7 +459,7 @@ LevelRun runLevel(const Options& o, const RunSettings& s, const Weights& w, cons
     const char* level = s.level == Level::Words ? "words" : "lines";
     Progress progress(err, progressOn);
     {
-        ParallelPages pages(s, names, static_cast<unsigned>(std::stoul(o.jobs)), o.errorImages);
+        ParallelPages pages(s, names, jobCount(o), o.errorImages);
         for (std::size_t i = 0; i < names.size() && !run.fatal; ++i) {
             progress.show(i + 1, names.size(), prefix + names[i]);
             const PageOutcome page = pages.take(i);
