@@ -12,7 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QBuffer>
 
 #include <algorithm>
 #include <atomic>
@@ -310,13 +310,14 @@ std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSett
     }
     const QImage view = painter.finish();
     if (view.isNull()) return failed("not enough memory");
-    QSaveFile file(qtPath(target));
-    QImageWriter writer(&file, "png");
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    QImageWriter writer(&png, "png");
     writer.setQuality(kErrorImageQuality);
-    if (!file.open(QIODevice::WriteOnly) || !writer.write(view) || !file.commit()) {
-        const QString why = writer.error() != QImageWriter::UnknownError ? writer.errorString() : file.errorString();
-        return failed(why.toStdString());
-    }
+    if (!writer.write(view)) return failed(writer.errorString().toStdString());
+    // Written by its own bytes, so a name that is not UTF-8 stays as it is.
+    if (const auto why = writeWhole(target, std::string_view(png.data().constData(), static_cast<std::size_t>(png.data().size()))))
+        return failed(*why);
     return std::nullopt;
 }
 
