@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "test_support.h"
 
 #include <algorithm>
@@ -194,6 +196,34 @@ TEST_F(ReadLabelMap, MissingFileIsSilentAndChangesNothing) {
     EXPECT_EQ(r.error().kind, ReadFailure::Missing);
     EXPECT_EQ(r.error().message, "");
     EXPECT_EQ(size, (PageSize{7, 3}));
+}
+
+// Only a map that is not there is missing; anything else in its place is a
+// problem with the file, reported at once, never waited on.
+TEST_F(ReadLabelMap, WhatIsNotARegularFileIsAProblemNotMissing) {
+    const fs::path fifo = dir_.path() / "fifo.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path loop = dir_.path() / "loop.dat";
+    fs::create_symlink(loop, loop);
+    const fs::path throughFile = write("plain", "") / "p.dat";  // ENOTDIR: missing
+    struct Case {
+        fs::path path;
+        ReadFailure kind;
+        const char* message;
+        const char* detail;
+    };
+    for (const Case& c : {Case{fifo, ReadFailure::Unreadable, "Problem with file fifo.dat", "not a regular file"},
+                          Case{loop, ReadFailure::Unreadable, "Problem with file loop.dat",
+                               "cannot reach it: Too many levels of symbolic links"},
+                          Case{throughFile, ReadFailure::Missing, "", ""}}) {
+        SCOPED_TRACE(c.path.string());
+        PageSize size{2, 2};
+        ReadResult r = readLabelMap(c.path, MapKind::Result, false, size);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().kind, c.kind);
+        EXPECT_EQ(r.error().message, c.message);
+        EXPECT_EQ(r.error().detail, c.detail);
+    }
 }
 
 TEST_F(ReadLabelMap, DirectoryInPlaceOfTheFile) {
