@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Unit1.h"
+#include "imagesize.h"
 
 #include <QString>
 
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     using namespace corvanel::app;
     // Before Qt, which needs a display.
     if (asksForHelp(argc, argv)) return std::get<int>(parseArguments(argc, argv, std::cout, std::cerr));
+    corvanel::imaging::quietImageLibraries();
     Application application(argc, argv);
     const auto parsed = parseArguments(argc, argv, std::cout, std::cerr);
     if (const int* stop = std::get_if<int>(&parsed)) return *stop;

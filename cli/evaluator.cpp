@@ -89,7 +89,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     o.rank = rank->parsed();
 
     const auto refuse = [&](const std::string& why) {
-        err << "corvanel-eval: " << why << "\n";
+        err << "corvanel-eval: " << printableName(why) << "\n";
         return kBadArguments;
     };
     if (o.workspace.empty()) return refuse("WORKSPACE is required; see --help");
@@ -208,7 +208,7 @@ Json regionsJson(const std::vector<RegionDiagnosis>& regions) {
 }
 
 Json pageJson(const std::string& name, const PageEvaluation* e, const std::vector<std::string>& messages) {
-    Json page{{"name", name}, {"evaluated", e != nullptr}};
+    Json page{{"name", printableName(name)}, {"evaluated", e != nullptr}};
     if (e) {
         page.update(countsJson(e->counts, e->rates));
         Json pairs = Json::array();
@@ -229,21 +229,23 @@ Json pageJson(const std::string& name, const PageEvaluation* e, const std::vecto
             page["result_regions"] = regionsJson(e->diagnosis->result());
         }
     }
-    page["messages"] = messages;
+    Json shown = Json::array();
+    for (const std::string& m : messages) shown.push_back(printableName(m));
+    page["messages"] = std::move(shown);
     return page;
 }
 
 // Writes a file whole or not at all, saying on err when it could not.
 bool writeOutput(const char* what, const fs::path& path, const std::string& text, std::ostream& err) {
     if (const auto why = writeWhole(path, text)) {
-        err << "Cannot write the " << what << " " << path.string() << ": " << *why << "\n";
+        err << "Cannot write the " << what << " " << printableName(path.string()) << ": " << *why << "\n";
         return false;
     }
     return true;
 }
 
 Json settingsJson(const Options& o, const RunSettings& s, const Weights& w) {
-    Json json{{"workspace", o.workspace.string()}, {"level", o.level}, {"threshold", s.threshold},
+    Json json{{"workspace", printableName(o.workspace.string())}, {"level", o.level}, {"threshold", s.threshold},
               {"weights", {w.w1, w.w2, w.w3}}};
     if (o.rank) json.erase("level");
     return json;
@@ -282,7 +284,6 @@ std::vector<std::string> pageMessages(const RunSettings& s, const PageOutcome& p
     return lines;
 }
 
-QString qtPath(const fs::path& path) { return QFile::decodeName(path.c_str()); }
 
 // Writes the page's error view into `folder`, whole or not at all; the
 // reason when it could not. The maps are read again, slice by slice, to
@@ -291,9 +292,15 @@ std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSett
                                            Level level, const PageEvaluation& e) {
     const fs::path target = folder / imaging::errorImageName(pageImage.filename().string(), level);
     const auto failed = [&](const std::string& why) { return "Cannot write the error image " + target.string() + ": " + why; };
-    QImageReader reader(qtPath(pageImage));
-    reader.setAutoTransform(false);
-    imaging::ErrorViewPainter painter(reader.read(), e.size, *e.diagnosis);
+    // Without the page picture the regions are painted all the same.
+    QImage page;
+    if (const std::unique_ptr<QFile> file = imaging::openImageFile(pageImage)) {
+        QImageReader reader;
+        imaging::prepareReader(reader, *file, pageImage);
+        reader.setAutoTransform(false);
+        page = reader.read();
+    }
+    imaging::ErrorViewPainter painter(page, e.size, *e.diagnosis);
     auto gtOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::GroundTruth, level, pageImage), s.readHeader, e.size);
     auto rsOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::Result, level, pageImage), s.readHeader, e.size);
     for (auto* opened : {&gtOpened, &rsOpened})
@@ -466,7 +473,7 @@ LevelRun runLevel(const Options& o, const RunSettings& s, const Weights& w, cons
             const PageOutcome page = pages.take(i);
             const std::vector<std::string> messages = pageMessages(s, page);
             if (!messages.empty()) progress.clear();
-            for (const std::string& m : messages) err << prefix << m << "\n";
+            for (const std::string& m : messages) err << printableName(prefix + m) << "\n";
             if (report) report->addPage(page);
             run.fatal = page.evaluation.fatal;
             if (page.evaluated) {
@@ -486,7 +493,7 @@ LevelRun runLevel(const Options& o, const RunSettings& s, const Weights& w, cons
 
 void summarise(const LevelRun& run, const char* level, const std::string& prefix, std::ostream& err) {
     if (run.totals.pages < static_cast<std::int64_t>(run.listed))
-        err << prefix << run.totals.pages << " of " << run.listed << " pages evaluated (" << level << ")\n";
+        err << printableName(prefix) << run.totals.pages << " of " << run.listed << " pages evaluated (" << level << ")\n";
 }
 
 struct SweepRow {
@@ -518,7 +525,7 @@ std::vector<Row> sweepRows(const std::vector<SweepRow>& rows, bool exact) {
 Json sweepJson(const std::vector<SweepRow>& rows) {
     Json list = Json::array();
     for (const SweepRow& r : rows)
-        list.push_back({{"participant", r.participant}, {"level", r.level}, {"threshold", r.threshold},
+        list.push_back({{"participant", printableName(r.participant)}, {"level", r.level}, {"threshold", r.threshold},
                         {"N", r.at.counts.N}, {"M", r.at.counts.M}, {"one2one", r.at.counts.one2one},
                         {"DR", optionalJson(r.at.DR)}, {"RA", optionalJson(r.at.RA)}, {"FM", optionalJson(r.at.FM)}});
     return list;
@@ -527,12 +534,13 @@ Json sweepJson(const std::vector<SweepRow>& rows) {
 bool writePlotFile(const Options& o, const std::vector<SweepRow>& rows, std::ostream& err) {
     std::vector<Curve> curves;
     for (const SweepRow& r : rows) {
-        if (curves.empty() || curves.back().participant != r.participant || curves.back().level != r.level)
-            curves.push_back({r.participant, r.level, {}});
+        if (curves.empty() || curves.back().participant != printableName(r.participant) ||
+            curves.back().level != r.level)
+            curves.push_back({printableName(r.participant), r.level, {}});
         curves.back().points.push_back({r.threshold, r.at.DR, r.at.RA, r.at.FM});
     }
     if (const std::string problem = writePlot(*o.plot, curves); !problem.empty()) {
-        err << problem << "\n";
+        err << printableName(problem) << "\n";
         return false;
     }
     return true;
@@ -547,20 +555,20 @@ int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostre
     const fs::path path = pagePath(s.workspace, *o.page);
     const std::optional<PageSize> size = imaging::readImageSize(path);
     if (!size) {
-        err << "Cannot read the page image " << *o.page << "; the page was not evaluated\n";
+        err << "Cannot read the page image " << printableName(*o.page) << "; the page was not evaluated\n";
         return kFailure;
     }
     const PageEvaluation e = evaluateSinglePage(s, path, *size);
     const PageOutcome outcome{*o.page, e.success, e.messages, e};
     const std::vector<std::string> messages = pageMessages(s, outcome);
-    for (const std::string& m : messages) err << m << "\n";
+    for (const std::string& m : messages) err << printableName(m) << "\n";
     if (e.fatal) return kOutOfMemory;
     if (!e.success) return kFailure;
     printCounts(out, e.counts, e.rates);
     bool ok = true;
     if (o.errorImages)
         if (auto problem = writeErrorImage(*o.errorImages, s, path, s.level, e)) {
-            err << *problem << "\n";
+            err << printableName(*problem) << "\n";
             ok = false;
         }
     if (o.json) {
@@ -577,13 +585,13 @@ int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostre
 int runAll(const Options& o, const RunSettings& s, const Weights& w, std::ostream& out, std::ostream& err,
            bool progressOn) {
     const std::vector<std::string> names = listPages(s.workspace / "images");
-    BatchReport report(o.report.value_or(reportPath(s.workspace)));
-    if (!report.problem().empty()) err << report.problem() << "\n";
+    BatchReport report(o.report.value_or(reportPath(s.workspace)), /*whole=*/true);
+    if (!report.problem().empty()) err << printableName(report.problem()) << "\n";
     const bool reportWasFine = report.problem().empty();
 
     const LevelRun run = runLevel(o, s, w, names, &report, "", err, progressOn);
     const BatchResult result = report.finish(w);
-    if (reportWasFine && !report.problem().empty()) err << report.problem() << "\n";
+    if (reportWasFine && !report.problem().empty()) err << printableName(report.problem()) << "\n";
     if (run.fatal) return kOutOfMemory;
 
     printCounts(out, result.sums, result.rates);
@@ -633,7 +641,7 @@ std::optional<std::vector<std::pair<std::string, fs::path>>> participantsOf(cons
             for (const auto& entry : fs::directory_iterator(dir, ec))
                 if (entry.is_directory(ec) && isParticipant(entry.path())) inside.push_back(entry.path());
         if (inside.empty()) {
-            err << "corvanel-eval: " << dir.string() << " holds no lines/ or words/ folder, nor sub-folders that do\n";
+            err << "corvanel-eval: " << printableName(dir.string()) << " holds no lines/ or words/ folder, nor sub-folders that do\n";
             return std::nullopt;
         }
         std::sort(inside.begin(), inside.end());
@@ -708,7 +716,7 @@ int runRank(const Options& o, RunSettings s, const Weights& w, std::ostream& out
                             {"one2one", p.counts.one2one}, {"DR", optionalJson(p.DR)}, {"RA", optionalJson(p.RA)},
                             {"FM", optionalJson(p.FM)}};
             };
-            list.push_back({{"name", e.name}, {"rank", k + 1}, {"overall", e.overall}, {"lines", level(e.lines)},
+            list.push_back({{"name", printableName(e.name)}, {"rank", k + 1}, {"overall", e.overall}, {"lines", level(e.lines)},
                             {"words", level(e.words)}});
         }
         json["participants"] = std::move(list);
@@ -729,7 +737,7 @@ int runRank(const Options& o, RunSettings s, const Weights& w, std::ostream& out
 
 int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     const auto refuse = [&](const std::string& why) {
-        err << "corvanel-eval: " << why << "\n";
+        err << "corvanel-eval: " << printableName(why) << "\n";
         return kBadArguments;
     };
     RunSettings s;

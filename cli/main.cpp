@@ -1,4 +1,5 @@
 #include "evaluator.h"
+#include "imagesize.h"
 
 #include <exception>
 #include <iostream>
@@ -7,6 +8,7 @@
 
 int main(int argc, char** argv) {
     using namespace corvanel::cli;
+    corvanel::imaging::quietImageLibraries();
     try {
         Options options;
         if (const auto stop = parse(argc, argv, options, std::cout, std::cerr)) return *stop;

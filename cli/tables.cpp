@@ -1,21 +1,18 @@
 #include "tables.h"
 
+#include "batch.h"
+#include "files.h"
 #include "scores.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace corvanel::cli {
 
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+std::string csvField(std::string_view raw) {
+    const std::string text = printableName(raw);
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string out = "\"";
     for (char c : text) {
         if (c == '"') out += '"';
@@ -41,7 +38,7 @@ std::string markdownTable(const Row& header, const std::vector<Row>& rows) {
         out += "|";
         for (const std::string& field : row) {
             std::string cell;
-            for (char c : field) cell += c == '|' ? std::string("\\|") : std::string(1, c);
+            for (char c : printableName(field)) cell += c == '|' ? std::string("\\|") : std::string(1, c);
             out += " " + cell + " |";
         }
         out += "\n";
@@ -61,15 +58,17 @@ std::string textTable(const Row& header, const std::vector<Row>& rows) {
              for (const Row& r : rows) all.push_back(&r);
              return all;
          }())
-        for (std::size_t i = 0; i < row->size() && i < width.size(); ++i) width[i] = std::max(width[i], (*row)[i].size());
+        for (std::size_t i = 0; i < row->size() && i < width.size(); ++i)
+            width[i] = std::max(width[i], printableName((*row)[i]).size());
     std::string out;
     auto line = [&](const Row& row) {
         std::string text;
         for (std::size_t i = 0; i < row.size(); ++i) {
             if (i) text += "  ";
             // Names left, numbers right.
-            const std::string pad(width[i] - row[i].size(), ' ');
-            text += i < 2 ? row[i] + pad : pad + row[i];
+            const std::string field = printableName(row[i]);
+            const std::string pad(width[i] - std::min(width[i], field.size()), ' ');
+            text += i < 2 ? field + pad : pad + field;
         }
         while (!text.empty() && text.back() == ' ') text.pop_back();
         out += text + "\n";
@@ -89,32 +88,7 @@ std::string exactNumber(std::optional<double> value) {
 std::string twoDecimals(std::optional<double> value) { return value ? fixed2(*value) : "---"; }
 
 std::optional<std::string> writeWhole(const std::filesystem::path& path, std::string_view text) {
-    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string temp = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return std::generic_category().message(errno);
-    std::size_t done = 0;
-    int error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = errno != 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    // The file is the user's: readable as any file they make.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (error == 0 && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return std::generic_category().message(error);
-    }
-    return std::nullopt;
+    return writeWholeFile(path, text);
 }
 
 }  // namespace corvanel::cli

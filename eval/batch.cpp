@@ -35,6 +35,36 @@ std::vector<std::string> listPages(const fs::path& imagesDir) {
     return names;
 }
 
+std::string printableName(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    for (std::size_t i = 0; i < s.size();) {
+        const unsigned char c = byte(i);
+        // The length of a well-formed sequence starting here, or 0.
+        std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+        if (n > 1) {
+            if (i + n > s.size()) n = 0;
+            for (std::size_t k = 1; n && k < n; ++k)
+                if ((byte(i + k) & 0xC0) != 0x80) n = 0;
+            // No overlong forms, surrogates or code points beyond U+10FFFF.
+            if (n == 3 && ((c == 0xE0 && byte(i + 1) < 0xA0) || (c == 0xED && byte(i + 1) >= 0xA0))) n = 0;
+            if (n == 4 && ((c == 0xF0 && byte(i + 1) < 0x90) || (c == 0xF4 && byte(i + 1) >= 0x90))) n = 0;
+        }
+        if (n == 0) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
 fs::path pagePath(const fs::path& workspace, const std::string& name) { return workspace / "images" / name; }
 
 fs::path reportPath(const fs::path& workspace) { return workspace / "Results.txt"; }
@@ -78,17 +108,21 @@ PageOutcome evaluateBatchPage(const RunSettings& s, const std::string& name, Lev
     return out;
 }
 
-BatchReport::BatchReport(fs::path path) : path_(std::move(path)) {
-    // Binary mode: the report's lines end in CRLF on every platform.
-    out_.open(path_, std::ios::binary | std::ios::trunc);
-    if (!out_) problem_ = "Cannot create the report " + path_.string();
+BatchReport::BatchReport(fs::path path, bool whole) : path_(std::move(path)) {
+    if (whole) {
+        whole_.emplace(path_);
+        if (!whole_->openError().empty()) problem_ = "Cannot create the report " + path_.string();
+    } else {
+        // Binary mode: the report's lines end in CRLF on every platform.
+        out_.open(path_, std::ios::binary | std::ios::trunc);
+        if (!out_) problem_ = "Cannot create the report " + path_.string();
+    }
     write(std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to2o\r\n\r\n");
 }
 
 void BatchReport::write(const std::string& text) {
     if (!problem_.empty()) return;
-    out_ << text;
-    if (!out_) problem_ = "Cannot write the report " + path_.string();
+    if (whole_ ? !whole_->write(text) : !(out_ << text)) problem_ = "Cannot write the report " + path_.string();
 }
 
 void BatchReport::addPage(const PageOutcome& page) {
@@ -100,6 +134,8 @@ void BatchReport::addPage(const PageOutcome& page) {
 }
 
 BatchResult BatchReport::finish(const Weights& weights) {
+    if (whole_ && problem_.empty() && whole_->commit()) problem_ = "Cannot write the report " + path_.string();
+    whole_.reset();
     if (out_.is_open()) {
         out_.close();
         if (!out_ && problem_.empty()) problem_ = "Cannot write the report " + path_.string();

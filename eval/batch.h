@@ -1,6 +1,7 @@
 #pragma once
 
 #include "evaluate.h"
+#include "files.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvanel {
@@ -16,6 +18,11 @@ namespace corvanel {
 // sorted case-insensitively with ties broken by byte order. A missing folder
 // lists nothing.
 std::vector<std::string> listPages(const std::filesystem::path& imagesDir);
+
+// A file name (or any text holding one) as text for JSON, CSV and messages:
+// valid UTF-8 stays as it is, every other byte becomes the four characters
+// \xHH (lowercase hex). File names are bytes; this never fails on them.
+std::string printableName(std::string_view bytes);
 
 // What a run reads once, at its start.
 struct RunSettings {
@@ -68,7 +75,9 @@ struct BatchResult {
 // page was evaluated with "Batch" ticked, and CRLF.
 class BatchReport {
 public:
-    explicit BatchReport(std::filesystem::path path);
+    // With `whole`, the report appears only once complete (see ReplacingFile)
+    // instead of growing page by page.
+    explicit BatchReport(std::filesystem::path path, bool whole = false);
     BatchReport(const BatchReport&) = delete;
     BatchReport& operator=(const BatchReport&) = delete;
 
@@ -86,6 +95,7 @@ private:
 
     std::filesystem::path path_;
     std::ofstream out_;
+    std::optional<ReplacingFile> whole_;
     std::string problem_;
     BatchResult result_;
 };

@@ -108,18 +108,23 @@ std::string fixed2(double value) {
 
 namespace {
 
+// w1 x a + w2 x b + w3 x c in 128 bits: weights and counts below 2^63 each
+// keep it far from overflow, however long the batch.
+double weighted(const Weights& w, std::int64_t a, std::int64_t b, std::int64_t c) {
+    __extension__ typedef __int128 Wide;
+    return static_cast<double>(Wide{w.w1} * a + Wide{w.w2} * b + Wide{w.w3} * c);
+}
+
 Rates rates(const Counts& c, const Weights& w, const char* undefined) {
     Rates r;
     if (c.N != 0) {
-        r.DR = static_cast<double>(w.w1 * c.one2one + w.w2 * c.g_one2many + w.w3 * c.g_many2one) /
-               static_cast<double>(c.N);
+        r.DR = weighted(w, c.one2one, c.g_one2many, c.g_many2one) / static_cast<double>(c.N);
         r.drText = percentText(r.DR);
     } else {
         r.drText = undefined;
     }
     if (c.M != 0) {
-        r.RA = static_cast<double>(w.w1 * c.one2one + w.w2 * c.d_one2many + w.w3 * c.d_many2one) /
-               static_cast<double>(c.M);
+        r.RA = weighted(w, c.one2one, c.d_one2many, c.d_many2one) / static_cast<double>(c.M);
         r.raText = percentText(r.RA);
     } else {
         r.raText = undefined;

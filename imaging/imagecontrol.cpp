@@ -1,5 +1,7 @@
 #include "imagecontrol.h"
 
+#include "imagesize.h"
+
 #include <QColor>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -372,7 +374,10 @@ ImageControl::~ImageControl() = default;
 
 bool ImageControl::setFileName(const std::filesystem::path& path) {
     fileName_ = path;
-    QImageReader reader(QString::fromStdString(path.string()));
+    QString unopened;
+    const std::unique_ptr<QFile> file = openImageFile(path, &unopened);
+    QImageReader reader;
+    if (file) prepareReader(reader, *file, path);
     // Label maps index the pixels as stored, so no EXIF rotation.
     reader.setAutoTransform(false);
     QImage loaded;
@@ -380,7 +385,7 @@ bool ImageControl::setFileName(const std::filesystem::path& path) {
     image_ = read ? canonical(std::move(loaded)) : QImage();
     const QString name = QString::fromStdString(path.filename().string());
     if (!read) {
-        QString reason = reader.errorString();
+        QString reason = file ? reader.errorString() : unopened;
         // Qt's reason for a refused allocation is only "Unable to read image data".
         const QSize size = reader.size();
         if (size.isValid() && qint64{size.width()} * size.height() > kLargestPageSide * kLargestPageSide)

@@ -1,15 +1,56 @@
 #include "imagesize.h"
 
 #include <QBuffer>
+#include <QtGlobal>
+
+#include <tiffio.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <QImageReader>
 #include <QString>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvanel::imaging {
 
+std::unique_ptr<QFile> openImageFile(const std::filesystem::path& path, QString* why) {
+    const auto fail = [&](const QString& reason) -> std::unique_ptr<QFile> {
+        if (why) *why = reason;
+        return nullptr;
+    };
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode)) return fail(QStringLiteral("not a regular file"));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file->errorString());
+    }
+    return file;
+}
+
+void prepareReader(QImageReader& reader, QFile& file, const std::filesystem::path& path) {
+    reader.setDevice(&file);
+    QByteArray suffix = QByteArray::fromStdString(path.extension().string()).toLower();
+    if (suffix.startsWith('.')) suffix.remove(0, 1);
+    reader.setFormat(suffix);
+    reader.setDecideFormatFromContent(true);
+}
+
 std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
-    QImageReader reader(QString::fromStdString(path.string()));
+    const std::unique_ptr<QFile> file = openImageFile(path);
+    if (!file) return std::nullopt;
+    QImageReader reader;
+    prepareReader(reader, *file, path);
     if (!reader.canRead()) return std::nullopt;
     QSize size = reader.size();
     if (!size.isValid()) {
@@ -18,6 +59,15 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
     }
     if (!size.isValid() || size.isEmpty()) return std::nullopt;
     return PageSize{size.width(), size.height()};
+}
+
+void quietImageLibraries() {
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(text));
+        if (type == QtFatalMsg) std::abort();
+    });
 }
 
 void loadImagePlugins() {

@@ -2,10 +2,23 @@
 
 #include "labelmap.h"
 
+#include <QFile>
+#include <QImageReader>
+
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 namespace corvanel::imaging {
+
+// An image file opened for a QImageReader by its path's own bytes (a name
+// that is not UTF-8 is found all the same), only when it is a regular file,
+// without ever blocking. On failure, null and the reason in `why`.
+std::unique_ptr<QFile> openImageFile(const std::filesystem::path& path, QString* why = nullptr);
+
+// A reader on `file`, which must outlive it: the format from the content,
+// the path's suffix as a hint.
+void prepareReader(QImageReader& reader, QFile& file, const std::filesystem::path& path);
 
 // The pixel size of an image file (TIFF, PNG, BMP, JPEG and whatever else
 // Qt's image plugins read), from its header where the format allows, without
@@ -16,5 +29,10 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path);
 // thread before reading images on others: a plugin first loaded on a worker
 // thread outlives that thread and crashes the process at exit.
 void loadImagePlugins();
+
+// Keeps what image libraries say about damaged files (libtiff's warnings and
+// errors, Qt's image warnings) out of stderr: the callers say in their own
+// words when a page cannot be read.
+void quietImageLibraries();
 
 }  // namespace corvanel::imaging

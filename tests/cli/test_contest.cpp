@@ -176,5 +176,35 @@ TEST_F(Contest, CsvReadsBackWithEveryColumnNamed) {
     EXPECT_EQ(std::stod(rows[2][10]), 100 * one2one / N);
 }
 
+// File names are bytes: a page whose name is not UTF-8 is found, evaluated
+// and named in one escaped form; files written through links keep the link.
+TEST_F(Contest, NamesThatAreNotUtf8AndFilesBehindLinks) {
+    const std::string name = "p\xe9.tif";
+    fs::rename(ws.path() / "images" / "page02.tif", ws.path() / "images" / name);
+    for (const char* side : {"gt", "results"})
+        for (const char* level : {"lines", "words"})
+            fs::rename(ws.path() / side / level / "page02.tif.dat", ws.path() / side / level / (name + ".dat"));
+    fs::remove(ws.path() / "gt" / "words" / "page03.tif.dat");
+    const fs::path real = scratch.path() / "real.json", link = scratch.path() / "link.json";
+    testing::writeBytes(real, "earlier\n");
+    fs::create_symlink(real, link);
+    const fs::path images = scratch.path() / "errors";
+    const ToolRun run = eval(w() + " --level words --json " + link.string() + " --error-images " + images.string(),
+                             scratch.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "page03.tif: no ground-truth map gt/words/page03.tif.dat\n3 of 4 pages evaluated (words)\n");
+    EXPECT_TRUE(fs::is_symlink(link));
+    const json doc = json::parse(testing::readBytes(real));
+    const json& pages = doc.at("pages");
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_EQ(pages[3].at("name"), "p\\xe9.tif");  // sorted after "page04.tif", byte 0xe9 after 'a'
+    EXPECT_EQ(pages[3].at("evaluated"), true);
+    EXPECT_TRUE(fs::exists(images / (name + ".words.errors.png")));
+    // Nothing half-written is left beside them.
+    for (const fs::path& dir : {scratch.path(), images, ws.path()})
+        for (const auto& entry : fs::directory_iterator(dir))
+            EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
 }  // namespace
 }  // namespace corvanel

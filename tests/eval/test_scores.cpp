@@ -180,6 +180,17 @@ TEST(Rates, LargeSumsDoNotOverflow) {
     EXPECT_EQ(reportRow(r, c), "100.00\t75.00\t85.71\t30000000\t40000000\t30000000\t");
 }
 
+TEST(Rates, WeightedSumsBeyondSixtyFourBitsDoNotOverflow) {
+    // 2^31 - 1 times 5e9, three times over, is far beyond 2^63.
+    const std::int64_t big = 5'000'000'000;
+    const Counts c{.N = big, .M = big, .one2one = big, .g_one2many = big, .g_many2one = big,
+                   .d_one2many = big, .d_many2one = big};
+    const Weights w{2147483647, 2147483647, 2147483647};
+    const Rates r = batchRates(c, w);
+    EXPECT_DOUBLE_EQ(r.DR, 3.0 * 2147483647);
+    EXPECT_DOUBLE_EQ(r.RA, 3.0 * 2147483647);
+}
+
 // ---------------------------------------------------------------- threshold and weight texts
 
 TEST(ParseThreshold, WholeNumbersOrNinetyFive) {

@@ -1,0 +1,94 @@
+#include "files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvanel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string reason(int error) { return std::generic_category().message(error); }
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(fs::path path) : target_(std::move(path)) {
+    struct stat info {};
+    mode_t mode = 0666;
+    if (::stat(target_.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+            if (fd_ < 0) openError_ = reason(errno);
+            return;
+        }
+        std::error_code ec;
+        if (fs::path real = fs::canonical(target_, ec); !ec) target_ = std::move(real);
+        mode = info.st_mode & 07777;
+    } else {
+        // A new file gets what the umask leaves, as any file the user makes.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
+    std::string name = (dir / ("." + target_.filename().string() + ".XXXXXX")).string();
+    fd_ = ::mkstemp(name.data());
+    if (fd_ < 0) {
+        openError_ = reason(errno);
+        return;
+    }
+    temp_ = name;
+    ::fchmod(fd_, mode);
+}
+
+ReplacingFile::ReplacingFile(ReplacingFile&& o) noexcept
+    : target_(std::move(o.target_)), temp_(std::move(o.temp_)), fd_(std::exchange(o.fd_, -1)),
+      openError_(std::move(o.openError_)), lastError_(std::move(o.lastError_)) {
+    o.temp_.clear();
+}
+
+ReplacingFile::~ReplacingFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+bool ReplacingFile::write(std::string_view bytes) {
+    if (fd_ < 0) return false;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            lastError_ = reason(n < 0 ? errno : EIO);
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::optional<std::string> ReplacingFile::commit() {
+    if (fd_ < 0) return openError_.empty() ? lastError_ : openError_;
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && lastError_.empty()) lastError_ = reason(errno);
+    if (!lastError_.empty()) return lastError_;
+    if (temp_.empty()) return std::nullopt;
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) return lastError_ = reason(errno);
+    temp_.clear();
+    return std::nullopt;
+}
+
+std::optional<std::string> writeWholeFile(const fs::path& path, std::string_view bytes) {
+    ReplacingFile file(path);
+    if (!file.openError().empty()) return file.openError();
+    if (!file.write(bytes)) return file.lastError();
+    return file.commit();
+}
+
+}  // namespace corvanel

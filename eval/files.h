@@ -1,0 +1,40 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvanel {
+
+// A file that appears whole or not at all: written to a temporary file beside
+// its target and renamed onto it by commit(); dropped without a trace when not
+// committed. A link is followed, so the link stays and its target is replaced.
+// A target that exists and is not a regular file (a device, a FIFO) is
+// written in place instead. Move-only.
+class ReplacingFile {
+public:
+    explicit ReplacingFile(std::filesystem::path path);
+    ReplacingFile(ReplacingFile&& other) noexcept;
+    ReplacingFile& operator=(ReplacingFile&&) = delete;
+    ReplacingFile(const ReplacingFile&) = delete;
+    ~ReplacingFile();
+
+    // Why the file could not be created; empty when it was.
+    const std::string& openError() const { return openError_; }
+    // False, with the reason in lastError(), when a write failed.
+    bool write(std::string_view bytes);
+    // Puts the file in place; the reason when it could not.
+    std::optional<std::string> commit();
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    std::filesystem::path target_, temp_;  // temp_ empty: written in place
+    int fd_ = -1;
+    std::string openError_, lastError_;
+};
+
+// Writes `bytes` to `path` through a ReplacingFile; the reason when it could not.
+std::optional<std::string> writeWholeFile(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace corvanel
