@@ -149,5 +149,8 @@ int main(int argc, char** argv) {
     viewer();
     denseViewer();
     benchmark::RunSpecifiedBenchmarks();
+    // The windows go before the application does, not at static teardown.
+    viewer().form.reset();
+    denseViewer().form.reset();
     benchmark::Shutdown();
 }
