@@ -51,9 +51,11 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
     if (!file) return std::nullopt;
     QImageReader reader;
     prepareReader(reader, *file, path);
-    if (!reader.canRead()) return std::nullopt;
+    // The header's size, where the format keeps it there: one open of the
+    // file, not a second one to ask first whether it can be read.
     QSize size = reader.size();
     if (!size.isValid()) {
+        if (!reader.canRead()) return std::nullopt;
         // The format keeps its size elsewhere: decode to learn it.
         size = reader.read().size();
     }
