@@ -1,9 +1,11 @@
 # The two entry points: `make test` and `make demo`. Both install what is missing first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan test demo bench screenshot clean
+.PHONY: all deps build build-asan test demo bench fuzz screenshot clean
 
 all: build
 
@@ -37,6 +39,14 @@ bench: build
 	$(BUILD)/bench/corvanel_bench_batch
 	$(BUILD)/bench/corvanel_bench_imaging
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/corvanel_bench_view
+	$(BUILD)/bench/corvanel_bench_load
+
+# The libFuzzer harnesses (clang, ASan and UBSan), each run for FUZZ_SECONDS;
+# stops at the first crash and names its file.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANEL_FUZZ=ON -DCORVANEL_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) --target corvanel_fuzzers
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

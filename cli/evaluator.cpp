@@ -143,7 +143,8 @@ std::optional<std::vector<std::int32_t>> parseSweep(const std::string& text) {
     const auto step = parseWholeNumber(text.substr(b + 1));
     if (!from || !to || !step || *from < 1 || *to > 100 || *from > *to || *step < 1) return std::nullopt;
     std::vector<std::int32_t> thresholds;
-    for (std::int32_t t = *from; t <= *to; t += *step) thresholds.push_back(t);
+    // In 64 bits: a step near 2^31 must not wrap around.
+    for (std::int64_t t = *from; t <= *to; t += *step) thresholds.push_back(static_cast<std::int32_t>(t));
     return thresholds;
 }
 

@@ -90,7 +90,14 @@ std::string percentText(double rate) {
         text = "-";
         rate = -rate;
     }
+    if (!std::isfinite(rate)) return text + (std::isnan(rate) ? "nan%" : "inf%");
     const double whole = std::trunc(rate);
+    // Beyond 2^63 (odd weights can get there) a double has no fraction left.
+    if (whole >= 9223372036854775808.0) {
+        char digits[400];
+        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, whole, std::chars_format::fixed, 0);
+        return text + std::string(digits, ec == std::errc{} ? end : digits) + ".00%";
+    }
     const auto p = static_cast<std::int64_t>(whole);
     const auto d = static_cast<std::int64_t>(100.0 * (rate - whole));
     text += formatInt(p) + ".";
@@ -100,7 +107,8 @@ std::string percentText(double rate) {
 }
 
 std::string fixed2(double value) {
-    char buffer[64];
+    // Room for the largest double in full: 309 digits and the decimals.
+    char buffer[400];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
     if (ec != std::errc{}) return "nan";
     return std::string(buffer, end);

@@ -14,6 +14,7 @@ packages=(
   fonts-liberation2      # Arial's metrics, which the windows' fixed layout expects
   xvfb xauth libx11-dev  # the test that runs the real program under X
   xdotool imagemagick    # scripts/screenshot.sh
+  clang libclang-rt-14-dev  # make fuzz: libFuzzer and clang's sanitizer runtimes
 )
 
 missing=()
