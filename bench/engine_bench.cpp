@@ -63,27 +63,13 @@ PageRequest request(const Case& c) {
     return r;
 }
 
-long kibFromStatus(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == field) {
-            status >> value;
-            return value;
-        }
-        status.ignore(1 << 10, '\n');
-    }
-    return -1;
-}
-
 // Peak resident memory added by one evaluation, via the kernel's resettable
 // high-water mark.
 double peakMiBOfOneEvaluation(const PageRequest& r) {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    const long before = kibFromStatus("VmRSS:");
+    bench::PeakMemory peak;
+    peak.start();
     benchmark::DoNotOptimize(EvaluatePage(r));
-    return static_cast<double>(kibFromStatus("VmHWM:") - before) / 1024.0;
+    return peak.mibSinceStart();
 }
 
 void Floor(benchmark::State& state, const Case* c) {

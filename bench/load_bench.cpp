@@ -6,6 +6,7 @@
 // Every figure is for a warm page cache: each benchmark runs its batch once,
 // untimed, before measuring.
 
+#include "bench_support.h"
 #include "evaluator.h"
 #include "imagesize.h"
 #include "workspace.h"
@@ -184,20 +185,6 @@ const Workspace& hugePage() {
     return w;
 }
 
-long kibFromStatus(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == field) {
-            status >> value;
-            return value;
-        }
-        status.ignore(1 << 10, '\n');
-    }
-    return -1;
-}
-
 struct Figures {
     double nsPerPixel = 0;
     double peakMiB = 0;
@@ -228,32 +215,23 @@ void Batch(benchmark::State& state, const Workspace& (*workspace)(), const char*
         if (code != 0 || pages != w.pages)
             problem = "exit " + std::to_string(code) + ", " + std::to_string(pages) + " pages evaluated: " + err.str();
     };
-    // Freed heap stays resident and would hide the next run's use of it: hand
-    // it back first. Then reset the kernel's high-water mark to the current
-    // resident size.
-    long before = 0;
-    const auto startPeak = [&] {
-        ::malloc_trim(0);
-        std::ofstream("/proc/self/clear_refs") << "5";
-        before = kibFromStatus("VmRSS:");
-    };
-    const auto peakSinceStart = [&] { return static_cast<double>(kibFromStatus("VmHWM:") - before) / 1024.0; };
+    bench::PeakMemory memory;
 
     std::string problem;
-    startPeak();
+    memory.start();
     runOnce(problem);  // warms the page cache and loads the image plugins
-    const double firstRunPeakMiB = peakSinceStart();
+    const double firstRunPeakMiB = memory.mibSinceStart();
     if (!problem.empty()) {
         state.SkipWithError(problem.c_str());
         return;
     }
     double seconds = 0, peakMiB = 0;
     for (auto _ : state) {
-        startPeak();
+        memory.start();
         const auto t0 = std::chrono::steady_clock::now();
         runOnce(problem);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        peakMiB = std::max(peakMiB, peakSinceStart());
+        peakMiB = std::max(peakMiB, memory.mibSinceStart());
         if (!problem.empty()) {
             state.SkipWithError(problem.c_str());
             return;

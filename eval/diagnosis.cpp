@@ -54,34 +54,32 @@ PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::
     : table_(std::move(table)), threshold_(threshold) {
     const OverlapTable& t = table_;
     const SparseOverlaps& ov = t.pinakas;
-    const Index N = t.gtLabels.size();
-    const Index M = t.rsLabels.size();
-    gt_.resize(N);
-    result_.resize(M);
-    for (Index i = 0; i < N; ++i) {
-        RegionDiagnosis& r = gt_[i];
-        r.label = t.gtLabels[i];
-        r.area = t.pinakas2[i];
-        if (i < t.gtBoxes.size()) r.box = t.gtBoxes[i];
-        r.status = RegionStatus::Missed;
-        // Rows are in ascending j, so the first highest is the lowest label.
-        for (Index p = ov.rowStart[i]; p < ov.rowStart[i + 1]; ++p) {
-            const std::int32_t s = truncatedScore(t, p);
-            if (!r.best || s > r.best->score) r.best = Partner{t.rsLabels[static_cast<Index>(ov.pairRs[p])], s};
+    // One side's regions; pairsOf(i, fn) calls fn on region i's pairs in
+    // ascending order of the other side, so the first highest is the lowest label.
+    const auto describe = [&](std::vector<RegionDiagnosis>& side, bool isGt, RegionStatus unmatched, auto pairsOf) {
+        const std::vector<std::int32_t>& labels = isGt ? t.gtLabels : t.rsLabels;
+        const std::vector<std::int32_t>& others = isGt ? t.rsLabels : t.gtLabels;
+        const std::vector<Box>& boxes = isGt ? t.gtBoxes : t.rsBoxes;
+        side.resize(labels.size());
+        for (Index i = 0; i < labels.size(); ++i) {
+            RegionDiagnosis& r = side[i];
+            r.label = labels[i];
+            r.area = isGt ? t.pinakas2[i] : t.BlackCounter[i];
+            if (i < boxes.size()) r.box = boxes[i];
+            r.status = unmatched;
+            pairsOf(i, [&](Index p) {
+                const std::int32_t s = truncatedScore(t, p);
+                const Index other = static_cast<Index>(isGt ? ov.pairRs[p] : ov.pairGt[p]);
+                if (!r.best || s > r.best->score) r.best = Partner{others[other], s};
+            });
         }
-    }
-    for (Index j = 0; j < M; ++j) {
-        RegionDiagnosis& r = result_[j];
-        r.label = t.rsLabels[j];
-        r.area = t.BlackCounter[j];
-        if (j < t.rsBoxes.size()) r.box = t.rsBoxes[j];
-        r.status = RegionStatus::FalseAlarm;
-        for (Index k = ov.colStart[j]; k < ov.colStart[j + 1]; ++k) {
-            const Index p = ov.colPairs[k];
-            const std::int32_t s = truncatedScore(t, p);
-            if (!r.best || s > r.best->score) r.best = Partner{t.gtLabels[static_cast<Index>(ov.pairGt[p])], s};
-        }
-    }
+    };
+    describe(gt_, true, RegionStatus::Missed, [&](Index i, auto fn) {
+        for (Index p = ov.rowStart[i]; p < ov.rowStart[i + 1]; ++p) fn(p);
+    });
+    describe(result_, false, RegionStatus::FalseAlarm, [&](Index j, auto fn) {
+        for (Index k = ov.colStart[j]; k < ov.colStart[j + 1]; ++k) fn(ov.colPairs[k]);
+    });
 
     const MatchDetail& d = matching.detail;
     for (const MatchedPair& m : d.one2one) {
