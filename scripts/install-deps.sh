@@ -12,6 +12,9 @@ packages=(
   libqt6opengl6-dev      # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev omits
   libtiff-dev            # group-4 pages for the imaging tests, which Qt cannot write
   fonts-liberation2      # Arial's metrics, which the windows' fixed layout expects
+  fonts-dkg-handwriting fonts-bwht fonts-dancingscript fonts-breip fonts-femkeklaver fonts-rufscript
+                         # corvanel-mkworkspace's writers
+  help2man dpkg-dev desktop-file-utils  # man pages, make package (dpkg-shlibdeps) and its test
   xvfb xauth libx11-dev  # the test that runs the real program under X
   xdotool imagemagick    # scripts/screenshot.sh
   clang libclang-rt-14-dev  # make fuzz: libFuzzer and clang's sanitizer runtimes

@@ -12,10 +12,6 @@ namespace corvanel::synth {
 
 namespace {
 
-struct Box {
-    std::int32_t left, top, right, bottom;  // right, bottom exclusive
-};
-
 // Draws one word's ink as cursive script: letters of a few shapes (round
 // bodies, ascender and descender loops, arches) joined along a slightly
 // wavy, slanted baseline, with a round pen a few pixels wide. Everything
@@ -102,9 +98,13 @@ LabelMap blank(const PageLayout& layout) {
 
 }  // namespace
 
+SyntheticPage blankPage(const PageLayout& layout) {
+    return SyntheticPage{blank(layout), blank(layout), blank(layout), blank(layout), {}};
+}
+
 SyntheticPage makePage(const PageLayout& layout) {
     std::mt19937_64 rng(layout.seed);
-    SyntheticPage page{blank(layout), blank(layout), blank(layout), blank(layout)};
+    SyntheticPage page = blankPage(layout);
 
     const std::int32_t margin = layout.width / 20;
     const std::int32_t lineHeight = (layout.height - 2 * margin) / std::max(1, layout.lines);
@@ -126,10 +126,7 @@ SyntheticPage makePage(const PageLayout& layout) {
         }
     }
 
-    // Lines are the words of one line together; the result starts as a copy
-    // of the truth under other label numbers and is then spoiled.
-    std::copy_n(page.gtWords.data(), page.gtWords.pixelCount(), page.rsWords.data());
-    std::int32_t nextLabel = wordLabel + 1;
+    // Lines are the words of one line together.
     wordLabel = 0;
     for (std::int32_t l = 0; l < layout.lines; ++l) {
         for (const Box& b : words[static_cast<std::size_t>(l)]) {
@@ -138,22 +135,34 @@ SyntheticPage makePage(const PageLayout& layout) {
                 for (std::int32_t x = b.left; x < b.right; ++x) {
                     const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(layout.width) +
                                            static_cast<std::size_t>(x);
-                    if (page.gtWords.data()[at] == wordLabel) {
-                        page.gtLines.data()[at] = l + 1;
-                        page.rsLines.data()[at] = l + 1;
-                    }
+                    if (page.gtWords.data()[at] == wordLabel) page.gtLines.data()[at] = l + 1;
                 }
         }
     }
+    std::vector<Box> lines;
+    for (std::int32_t l = 0; l < layout.lines; ++l)
+        lines.push_back(Box{0, margin + l * lineHeight, layout.width, margin + (l + 1) * lineHeight});
+    spoilResult(page, words, lines, layout.errorRate, rng);
+    return page;
+}
 
-    wordLabel = 0;
-    for (std::int32_t l = 0; l < layout.lines; ++l) {
+void spoilResult(SyntheticPage& page, const std::vector<std::vector<Box>>& words, const std::vector<Box>& lines,
+                 double errorRate, std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    std::copy_n(page.gtWords.data(), page.gtWords.pixelCount(), page.rsWords.data());
+    std::copy_n(page.gtLines.data(), page.gtLines.pixelCount(), page.rsLines.data());
+    std::int32_t nextLabel = 1;
+    for (const auto& line : words) nextLabel += static_cast<std::int32_t>(line.size());
+    const auto lineCount = static_cast<std::int32_t>(lines.size());
+
+    std::int32_t wordLabel = 0;
+    for (std::int32_t l = 0; l < lineCount; ++l) {
         const auto& line = words[static_cast<std::size_t>(l)];
         for (std::size_t w = 0; w < line.size(); ++w) {
             ++wordLabel;
             const Box& b = line[w];
             const double roll = chance(rng);
-            const double e = layout.errorRate;
+            const double e = errorRate;
             if (roll < e * 0.35) {  // split in two
                 Box right = b;
                 right.left = b.left + (b.right - b.left) / 2;
@@ -170,18 +179,17 @@ SyntheticPage makePage(const PageLayout& layout) {
         }
         // Lines: now and then the result joins two lines or cuts one.
         const double roll = chance(rng);
-        const Box span{0, margin + l * lineHeight, layout.width, margin + (l + 1) * lineHeight};
-        if (roll < layout.errorRate * 0.2 && l + 1 < layout.lines) {
-            relabelBox(page.rsLines, Box{0, span.bottom, layout.width, span.bottom + lineHeight}, l + 2, l + 1);
-        } else if (roll < layout.errorRate * 0.4) {
-            relabelBox(page.rsLines, Box{layout.width / 2, span.top, layout.width, span.bottom}, l + 1,
-                       layout.lines + l + 1);
+        const Box& span = lines[static_cast<std::size_t>(l)];
+        if (roll < errorRate * 0.2 && l + 1 < lineCount) {
+            relabelBox(page.rsLines, lines[static_cast<std::size_t>(l) + 1], l + 2, l + 1);
+        } else if (roll < errorRate * 0.4) {
+            relabelBox(page.rsLines, Box{span.left + (span.right - span.left) / 2, span.top, span.right, span.bottom},
+                       l + 1, lineCount + l + 1);
         }
     }
     // Relabel the result words so the two sides' numbers are unrelated.
     for (std::size_t i = 0; i < page.rsWords.pixelCount(); ++i)
         if (page.rsWords.data()[i] != 0) page.rsWords.data()[i] = 1000 + 7 * page.rsWords.data()[i];
-    return page;
 }
 
 void writeLabelMap(const std::filesystem::path& path, const LabelMap& map, bool header) {
