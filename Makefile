@@ -5,15 +5,20 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build build-asan test demo bench fuzz screenshot clean
+# What the demo runs, and nothing else.
+DEMO_TARGETS := corvanel corvanel-eval corvanel-mkworkspace corvanel-segment
+
+.PHONY: all deps configure build build-asan test demo package bench fuzz screenshot clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD)
 
 # The engine and its tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -25,13 +30,20 @@ test: build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
 
-# Writes the demo workspace into the build folder and opens the viewer on it
-# (or, with no display, scores the demo with corvanel-eval).
-demo: build
+# Writes the demo workspace into the build folder (handwritten pages, the
+# baseline method's result and a participant with injected errors) and opens
+# the viewer on it; with no display it scores and ranks them with corvanel-eval.
+demo: configure
+	cmake --build $(BUILD) --target $(DEMO_TARGETS)
 	scripts/demo.sh $(BUILD)
 
+# The Debian package, $(BUILD)/corvanel_<version>_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
+
 # The README's picture of the viewer, taken under Xvfb.
-screenshot: build
+screenshot: configure
+	cmake --build $(BUILD) --target $(DEMO_TARGETS)
 	scripts/screenshot.sh $(BUILD) docs/screenshot.png
 
 bench: build

@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include "Logo.h"
+#include "corvanel_version.h"
 
 #include <QFileInfo>
 #include <QIcon>
@@ -33,15 +34,20 @@ constexpr std::string_view kUsage =
     "Shows handwritten page images with their ground-truth or result regions and scores the result.\n"
     "WORKSPACE holds images/, gt/{lines,words}/ and results/{lines,words}/; the page list shows\n"
     "WORKSPACE/images and a batch writes WORKSPACE/Results.txt. Without it the workspace is the\n"
-    "program's own folder and the list shows the images folder of the current directory.\n";
+    "program's own folder and the list shows the images folder of the current directory.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help    Print this help and exit\n"
+    "  --version     Print the version and exit\n";
 
 bool isHelp(std::string_view a) { return a == "-h" || a == "--help"; }
+bool isVersion(std::string_view a) { return a == "--version"; }
 
 }  // namespace
 
-bool asksForHelp(int argc, const char* const* argv) {
+bool answersWithoutWindow(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i)
-        if (isHelp(argv[i])) return true;
+        if (isHelp(argv[i]) || isVersion(argv[i])) return true;
     return false;
 }
 
@@ -52,6 +58,10 @@ std::variant<Arguments, int> parseArguments(int argc, const char* const* argv, s
         const std::string_view a = argv[i];
         if (isHelp(a)) {
             out << kUsage;
+            return 0;
+        }
+        if (isVersion(a)) {
+            out << "corvanel " CORVANEL_VERSION "\n";
             return 0;
         }
         if ((a.starts_with('-') && a != "-") || args.workspace) {

@@ -26,8 +26,8 @@ struct Arguments {
 };
 std::variant<Arguments, int> parseArguments(int argc, const char* const* argv, std::ostream& out,
                                             std::ostream& err);
-// Whether the command line asks for the usage, which needs no display.
-bool asksForHelp(int argc, const char* const* argv);
+// Whether the command line asks for the usage or the version, which need no display.
+bool answersWithoutWindow(int argc, const char* const* argv);
 
 // What escapes an event handler ends up here: notify() shows it in the error
 // box and the event loop goes on.

@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
     using namespace corvanel::app;
     // Before Qt, which needs a display.
-    if (asksForHelp(argc, argv)) return std::get<int>(parseArguments(argc, argv, std::cout, std::cerr));
+    if (answersWithoutWindow(argc, argv)) return std::get<int>(parseArguments(argc, argv, std::cout, std::cerr));
     corvanel::imaging::quietImageLibraries();
     Application application(argc, argv);
     const auto parsed = parseArguments(argc, argv, std::cout, std::cerr);

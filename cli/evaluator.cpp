@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "corvanel_version.h"
+
 namespace corvanel::cli {
 
 namespace fs = std::filesystem;
@@ -34,6 +36,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                  "Without --page, evaluates every page of WORKSPACE/images and writes WORKSPACE/Results.txt.\n"
                  "'corvanel-eval rank WORKSPACE DIR...' ranks participants instead.",
                  "corvanel-eval"};
+    app.set_version_flag("--version", "corvanel-eval " CORVANEL_VERSION, "Print the version and exit");
     app.add_option("WORKSPACE", o.workspace, "Folder holding images/, gt/ and results/")->type_name("FOLDER");
     app.add_option("--level", o.level, "Segmentation level: lines or words")->type_name("LEVEL")->capture_default_str();
     app.add_option("--threshold", o.threshold, "Match threshold in percent, a whole number from 1 to 100")
@@ -80,7 +83,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     rank->fallthrough();
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --version
         return app.exit(e, out, err);
     } catch (const CLI::ParseError& e) {
         app.exit(e, out, err);

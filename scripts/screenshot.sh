@@ -8,8 +8,7 @@ build=${1:-build}
 out=${2:-docs/screenshot.png}
 root=$(pwd)
 ws="$root/$build/demo"
-[ -f "$ws/images/page05.tif" ] || "$build/tools/corvanel-mkworkspace" "$ws" --pages 5 \
-  --width 1700 --height 2200 --lines 22 --words-per-line 6 --error-rate 0.2
+"$root/scripts/demo-workspace.sh" "$build"
 
 case $out in /*) ;; *) out="$root/$out" ;; esac
 xvfb-run -a -s "-screen 0 1400x960x24" bash -s "$root/$build" "$ws" "$out" <<'INNER'

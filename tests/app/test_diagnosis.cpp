@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 
+#include <array>
 #include <sstream>
 
 namespace corvanel::app {
@@ -133,6 +134,9 @@ TEST(WorkspaceArgument, NamesTheFolderWhosePagesTheWindowLists) {
     EXPECT_EQ(err, "corvanel: no workspace folder at /no/such/folder\n");
     EXPECT_EQ(std::get<int>(parse({trailing.c_str(), trailing.c_str()})), 2);
     EXPECT_EQ(std::get<int>(parse({"--help"})), 0);
+    EXPECT_EQ(std::get<int>(parse({trailing.c_str(), "--version"})), 0);
+    EXPECT_TRUE(answersWithoutWindow(2, std::array{"corvanel", "--version"}.data()));
+    EXPECT_FALSE(answersWithoutWindow(2, std::array{"corvanel", trailing.c_str()}.data()));
 
     // Listed from the workspace, whatever the current directory; the title says which.
     TForm1 form(nullptr, ws.path(), true);

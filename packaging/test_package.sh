@@ -1,0 +1,34 @@
+#!/bin/sh
+# Builds the Debian package into a scratch folder, unpacks it with dpkg -x and
+# runs every program from there: --version, then a small workspace written,
+# segmented and scored by the installed programs alone.
+set -eu
+build=$1
+version=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "package test: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || { cat "$tmp/cpack.log"; fail "cpack failed"; }
+deb=$(ls "$tmp"/out/*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6widgets6 libtiff6 qt6-image-formats-plugins fonts-dkg-handwriting; do
+  case "$depends" in *"$needed"*) ;; *) fail "Depends lacks $needed: $depends" ;; esac
+done
+dpkg-deb -x "$deb" "$tmp/root"
+bin=$tmp/root/usr/bin
+export QT_QPA_PLATFORM=offscreen
+for p in corvanel corvanel-eval corvanel-mkworkspace corvanel-segment; do
+  said=$("$bin/$p" --version) || fail "$p --version failed"
+  [ "$said" = "$p $version" ] || fail "$p --version said '$said'"
+  [ -s "$tmp/root/usr/share/man/man1/$p.1.gz" ] || fail "no man page for $p"
+done
+desktop-file-validate "$tmp/root/usr/share/applications/corvanel.desktop" || fail "desktop entry not valid"
+[ -s "$tmp/root/usr/share/icons/hicolor/scalable/apps/corvanel.svg" ] || fail "no icon"
+
+ws=$tmp/ws
+"$bin/corvanel-mkworkspace" "$ws" --pages 1 --width 600 --height 800 --lines 6 --words-per-line 4 \
+  --participant injected >/dev/null || fail "corvanel-mkworkspace failed"
+"$bin/corvanel-segment" "$ws" >/dev/null || fail "corvanel-segment failed"
+"$bin/corvanel-eval" "$ws" --page page01.tif --level lines | grep -q "FM" || fail "corvanel-eval gave no scores"
+echo "package test: $(basename "$deb") installs and runs"
