@@ -67,7 +67,9 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
     constexpr std::size_t kSlice = std::size_t{1} << 15;
     OverlapCounter counter = request.diagnose ? OverlapCounter(gt->size().width) : OverlapCounter();
     try {
-        std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
+        // Kept from page to page: fresh slices would be zeroed and faulted in
+        // for every page, which is most of a small page's cost.
+        thread_local std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
         const std::size_t labels = gt->labelCount();
         for (std::size_t done = 0; done < labels; done += kSlice) {
             const std::size_t n = std::min(kSlice, labels - done);
