@@ -64,7 +64,7 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
     auto* rs = std::get_if<LabelMapFile>(&rsOpened);
     if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
 
-    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    constexpr std::size_t kSlice = 16 * 1024;
     OverlapCounter counter = request.diagnose ? OverlapCounter(gt->size().width) : OverlapCounter();
     try {
         // Kept from page to page: fresh slices would be zeroed and faulted in

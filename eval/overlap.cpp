@@ -3,7 +3,13 @@
 #include "flat_map.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <numeric>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvanel {
 
@@ -18,27 +24,61 @@ std::int32_t indexOf(const std::vector<std::int32_t>& sorted, std::int32_t label
     return static_cast<std::int32_t>(std::lower_bound(sorted.begin(), sorted.end(), label) - sorted.begin());
 }
 
+// Four labels of one map, loaded unaligned.
+using Lanes = std::int32_t __attribute__((vector_size(16)));
+inline Lanes load(const std::int32_t* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline bool allZero(Lanes v) {
+    std::uint64_t half[2];
+    std::memcpy(half, &v, sizeof half);
+    return (half[0] | half[1]) == 0;
+}
+
+// Bit k set where label k of the block differs, in either map, from the one
+// before it (label -1 is the block's `before`).
+inline std::uint32_t changes16(const std::int32_t* gt, const std::int32_t* rs) {
+#if defined(__SSE2__)
+    std::uint32_t mask = 0;
+    for (int q = 0; q < 4; ++q) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 4 * q));
+        const __m128i gp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 4 * q - 1));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rs + 4 * q));
+        const __m128i rp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rs + 4 * q - 1));
+        const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(g, gp), _mm_cmpeq_epi32(r, rp));
+        mask |= static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(same))) << (4 * q);
+    }
+    return ~mask & 0xFFFFu;
+#else
+    std::uint32_t mask = 0;
+    for (int k = 0; k < 16; ++k)
+        mask |= static_cast<std::uint32_t>(gt[k] != gt[k - 1] || rs[k] != rs[k - 1]) << k;
+    return mask;
+#endif
+}
+
 // Calls fn(g, r, start, end) for each run [start, end) of equal (gt, rs)
 // label pairs within [i, n); (0, 0) runs are background and skipped. Every
 // non-zero label starts a run or repeats its start, so testing run starts
-// finds every negative label.
+// finds every negative label. Both the background and a run are crossed
+// sixteen or four labels of both maps at a time: most of a page is either.
 template <class Fn>
 inline void forEachRun(const std::int32_t* gt, const std::int32_t* rs, std::size_t i, std::size_t n,
                        bool& negative, Fn&& fn) {
     while (i < n) {
-        // Background: test eight pixels at a time while both maps are empty.
-        while (i + 8 <= n) {
-            std::int32_t any = 0;
-            for (std::size_t k = 0; k < 8; ++k) any |= gt[i + k] | rs[i + k];
-            if (any != 0) break;
-            i += 8;
-        }
+        while (i + 16 <= n && allZero(load(gt + i) | load(gt + i + 4) | load(gt + i + 8) | load(gt + i + 12) |
+                                      load(rs + i) | load(rs + i + 4) | load(rs + i + 8) | load(rs + i + 12)))
+            i += 16;
         while (i < n && (gt[i] | rs[i]) == 0) ++i;
         if (i == n) break;
         const std::int32_t g = gt[i];
         const std::int32_t r = rs[i];
         if ((g | r) < 0) negative = true;
         const std::size_t start = i++;
+        const Lanes gs = {g, g, g, g}, rs4 = {r, r, r, r};
+        while (i + 4 <= n && allZero((load(gt + i) ^ gs) | (load(rs + i) ^ rs4))) i += 4;
         while (i < n && gt[i] == g && rs[i] == r) ++i;
         fn(g, r, start, i);
     }
@@ -64,11 +104,45 @@ OverlapCounter::OverlapCounter(std::int32_t rowLength)
 
 // A pair with one side 0 still counts toward the other side's area. A run
 // cut by a slice border is simply counted in two parts.
+//
+// Blocks of sixteen labels: where both maps are background and no run is
+// open the block is skipped; otherwise the run borders in it come as a bit
+// mask, so a block costs a few vector compares plus one step per border,
+// and a row crossing the same pair's strokes again and again finds that
+// pair's counter without a lookup.
 void OverlapCounter::add(const std::int32_t* gt, const std::int32_t* rs, std::size_t n) {
     if (rowLength_ != 0) return addWithBoxes(gt, rs, n);
-    forEachRun(gt, rs, 0, n, negative_, [&](std::int32_t g, std::int32_t r, std::size_t start, std::size_t end) {
-        runs_[pairKey(g, r)] += static_cast<std::int64_t>(end - start);
-    });
+    if (n == 0) return;
+    std::uint64_t lastKey = 0;
+    std::int64_t* last = nullptr;
+    std::uint64_t open = pairKey(gt[0], rs[0]);  // the run being crossed, 0 for background
+    std::size_t openedAt = 0;
+    const auto close = [&](std::size_t at) {
+        if (open == 0) return;
+        if (open != lastKey) {
+            // Negative labels only ever show at a run's start.
+            if (static_cast<std::int32_t>(open >> 32) < 0 || static_cast<std::int32_t>(open) < 0) negative_ = true;
+            last = &runs_[open];
+            lastKey = open;
+        }
+        *last += static_cast<std::int64_t>(at - openedAt);
+    };
+    const auto border = [&](std::size_t at) {
+        close(at);
+        open = pairKey(gt[at], rs[at]);
+        openedAt = at;
+    };
+    std::size_t i = 1;
+    for (; i + 16 <= n; i += 16) {
+        if (open == 0 && allZero(load(gt + i) | load(gt + i + 4) | load(gt + i + 8) | load(gt + i + 12) |
+                                 load(rs + i) | load(rs + i + 4) | load(rs + i + 8) | load(rs + i + 12)))
+            continue;
+        for (std::uint32_t mask = changes16(gt + i, rs + i); mask != 0; mask &= mask - 1)
+            border(i + static_cast<std::size_t>(std::countr_zero(mask)));
+    }
+    for (; i < n; ++i)
+        if (gt[i] != gt[i - 1] || rs[i] != rs[i - 1]) border(i);
+    close(n);
 }
 
 // Runs are cut at row ends, so each lies on one row.
