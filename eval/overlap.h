@@ -71,7 +71,7 @@ public:
 private:
     void addWithBoxes(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
 
-    detail::FlatMap<std::int64_t> runs_{1024};  // pixels per (gt label, result label) pair
+    detail::FlatMap<std::int64_t> runs_{64};  // pixels per (gt label, result label) pair
     bool negative_ = false;
     std::size_t rowLength_ = 0;  // 0: no boxes
     std::size_t fed_ = 0;        // labels fed so far, with boxes
