@@ -1,18 +1,12 @@
 #include "evaluator.h"
 
 #include "batch.h"
-#include "errorview.h"
-#include "imagesize.h"
-#include "plot.h"
+#include "qt_parts.h"
 #include "tables.h"
+#include "tiffsize.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
-
-#include <QFile>
-#include <QImageReader>
-#include <QImageWriter>
-#include <QBuffer>
 
 #include <algorithm>
 #include <atomic>
@@ -289,50 +283,17 @@ std::vector<std::string> pageMessages(const RunSettings& s, const PageOutcome& p
 }
 
 
-// Writes the page's error view into `folder`, whole or not at all; the
-// reason when it could not. The maps are read again, slice by slice, to
-// paint it with the evaluation's diagnosis.
-std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSettings& s, const fs::path& pageImage,
-                                           Level level, const PageEvaluation& e) {
-    const fs::path target = folder / imaging::errorImageName(pageImage.filename().string(), level);
-    const auto failed = [&](const std::string& why) { return "Cannot write the error image " + target.string() + ": " + why; };
-    // Without the page picture the regions are painted all the same.
-    QImage page;
-    if (const std::unique_ptr<QFile> file = imaging::openImageFile(pageImage)) {
-        QImageReader reader;
-        imaging::prepareReader(reader, *file, pageImage);
-        reader.setAutoTransform(false);
-        page = reader.read();
-    }
-    imaging::ErrorViewPainter painter(page, e.size, *e.diagnosis);
-    auto gtOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::GroundTruth, level, pageImage), s.readHeader, e.size);
-    auto rsOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::Result, level, pageImage), s.readHeader, e.size);
-    for (auto* opened : {&gtOpened, &rsOpened})
-        if (const auto* error = std::get_if<ReadError>(opened)) return failed(error->message);
-    auto& gt = std::get<LabelMapFile>(gtOpened);
-    auto& rs = std::get<LabelMapFile>(rsOpened);
-    constexpr std::size_t kSlice = std::size_t{1} << 15;
-    std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
-    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSlice) {
-        const std::size_t n = std::min(kSlice, labels - done);
-        for (auto [file, slice] : {std::pair{&gt, &gtSlice}, std::pair{&rs, &rsSlice}})
-            if (const auto error = file->read(slice->data(), n)) return failed(error->message);
-        painter.add(gtSlice.data(), rsSlice.data(), n);
-    }
-    const QImage view = painter.finish();
-    if (view.isNull()) return failed("not enough memory");
-    QBuffer png;
-    png.open(QIODevice::WriteOnly);
-    QImageWriter writer(&png, "png");
-    writer.setQuality(kErrorImageQuality);
-    if (!writer.write(view)) return failed(writer.errorString().toStdString());
-    // Written by its own bytes, so a name that is not UTF-8 stays as it is.
-    if (const auto why = writeWhole(target, std::string_view(png.data().constData(), static_cast<std::size_t>(png.data().size()))))
-        return failed(*why);
-    return std::nullopt;
+// The page's error image through the module; the reason when it was not written.
+std::optional<std::string> errorImage(const fs::path& folder, const RunSettings& s, const fs::path& pageImage,
+                                      Level level, const PageEvaluation& e) {
+    const QtParts* parts = qtParts();
+    if (!parts) return "Cannot write the error image of " + pageImage.filename().string() + ": no corvanel-eval-qt.so";
+    return parts->writeErrorImage(folder, s, pageImage, level, e);
 }
 
 // Evaluates pages on `jobs` threads and hands the outcomes over in list order.
+// Workers read TIFF sizes themselves; the first page that needs Qt has the
+// main thread load the module and its plugins, which a worker must not.
 class ParallelPages {
 public:
     ParallelPages(const RunSettings& settings, const std::vector<std::string>& names, unsigned jobs,
@@ -340,7 +301,7 @@ public:
         : settings_(settings), names_(names), errorImages_(errorImages), done_(names.size()) {
         const std::size_t workers = std::min<std::size_t>(jobs, names.size());
         if (workers <= 1) return;  // evaluated on the caller's thread, one by one
-        imaging::loadImagePlugins();
+        if (errorImages_) prepareQt();
         for (std::size_t w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
     }
     ~ParallelPages() {
@@ -351,7 +312,15 @@ public:
     PageOutcome take(std::size_t i) {
         if (threads_.empty()) return evaluate(i);
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return done_[i].has_value(); });
+        for (;;) {
+            ready_.wait(lock, [&] { return done_[i].has_value() || (qtWanted_ && !qtReady_); });
+            if (done_[i]) break;
+            lock.unlock();
+            prepareQt();
+            lock.lock();
+            qtReady_ = true;
+            ready_.notify_all();
+        }
         PageOutcome page = std::move(*done_[i]);
         done_[i].reset();
         return page;
@@ -361,10 +330,24 @@ public:
     bool imageFailed() const { return imageFailed_; }
 
 private:
+    static void prepareQt() {
+        if (const QtParts* parts = qtParts()) parts->loadImagePlugins();
+    }
+    std::optional<PageSize> sizeOf(const fs::path& path) {
+        if (const auto size = imaging::readTiffSize(path)) return size;
+        if (std::this_thread::get_id() != mainThread_) {
+            std::unique_lock lock(mutex_);
+            qtWanted_ = true;
+            ready_.notify_all();
+            ready_.wait(lock, [&] { return qtReady_; });
+        }
+        return pageImageSize(path);
+    }
     PageOutcome evaluate(std::size_t i) {
-        PageOutcome page = evaluateBatchPage(settings_, names_[i], settings_.level, true, imaging::readImageSize);
+        PageOutcome page = evaluateBatchPage(settings_, names_[i], settings_.level, true,
+                                             [this](const fs::path& path) { return sizeOf(path); });
         if (errorImages_ && page.evaluated) {
-            if (auto problem = writeErrorImage(*errorImages_, settings_, pagePath(settings_.workspace, names_[i]),
+            if (auto problem = errorImage(*errorImages_, settings_, pagePath(settings_.workspace, names_[i]),
                                                settings_.level, page.evaluation)) {
                 page.messages.push_back(std::move(*problem));
                 imageFailed_ = true;
@@ -401,6 +384,8 @@ private:
     std::atomic<bool> imageFailed_{false};
     std::mutex mutex_;
     std::condition_variable ready_;
+    const std::thread::id mainThread_ = std::this_thread::get_id();
+    bool qtWanted_ = false, qtReady_ = false;  // under mutex_
 };
 
 class Progress {
@@ -543,7 +528,9 @@ bool writePlotFile(const Options& o, const std::vector<SweepRow>& rows, std::ost
             curves.push_back({printableName(r.participant), r.level, {}});
         curves.back().points.push_back({r.threshold, r.at.DR, r.at.RA, r.at.FM});
     }
-    if (const std::string problem = writePlot(*o.plot, curves); !problem.empty()) {
+    const QtParts* parts = qtParts();
+    if (!parts) return false;
+    if (const std::string problem = parts->writePlot(*o.plot, curves); !problem.empty()) {
         err << printableName(problem) << "\n";
         return false;
     }
@@ -557,7 +544,7 @@ std::string folderName(const fs::path& folder) {
 
 int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostream& out, std::ostream& err) {
     const fs::path path = pagePath(s.workspace, *o.page);
-    const std::optional<PageSize> size = imaging::readImageSize(path);
+    const std::optional<PageSize> size = pageImageSize(path);
     if (!size) {
         err << "Cannot read the page image " << printableName(*o.page) << "; the page was not evaluated\n";
         return kFailure;
@@ -571,7 +558,7 @@ int runPage(const Options& o, const RunSettings& s, const Weights& w, std::ostre
     printCounts(out, e.counts, e.rates);
     bool ok = true;
     if (o.errorImages)
-        if (auto problem = writeErrorImage(*o.errorImages, s, path, s.level, e)) {
+        if (auto problem = errorImage(*o.errorImages, s, path, s.level, e)) {
             err << printableName(*problem) << "\n";
             ok = false;
         }

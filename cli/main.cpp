@@ -1,5 +1,5 @@
 #include "evaluator.h"
-#include "imagesize.h"
+#include "tiffsize.h"
 
 #include <exception>
 #include <iostream>
@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     using namespace corvanel::cli;
-    corvanel::imaging::quietImageLibraries();
+    corvanel::imaging::quietTiff();  // Qt is quieted when its module loads
     try {
         Options options;
         if (const auto stop = parse(argc, argv, options, std::cout, std::cerr)) return *stop;

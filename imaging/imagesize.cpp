@@ -1,9 +1,8 @@
 #include "imagesize.h"
+#include "tiffsize.h"
 
 #include <QBuffer>
 #include <QtGlobal>
-
-#include <tiffio.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,42 +45,9 @@ void prepareReader(QImageReader& reader, QFile& file, const std::filesystem::pat
     reader.setDecideFormatFromContent(true);
 }
 
-namespace {
-
-// A TIFF's size straight from libtiff, the library Qt's TIFF plugin reads it
-// with, asked for the fields that plugin needs: a batch of small pages spends
-// less than half the time it would through QImageReader. nullopt when the
-// file is no TIFF or lacks one of them, for the reader to decide.
-std::optional<PageSize> tiffSize(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    char magic[4] = {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::pread(fd, magic, 4, 0) != 4 ||
-        (std::memcmp(magic, "II*\0", 4) != 0 && std::memcmp(magic, "MM\0*", 4) != 0)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    // "m": read, not mapped, so a file cut short under us is an error, not SIGBUS.
-    TIFF* tiff = TIFFFdOpen(fd, path.c_str(), "rm");
-    if (!tiff) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t photometric = 0;
-    const bool complete = TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) == 1 &&
-                          TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) == 1 &&
-                          TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
-    TIFFClose(tiff);  // closes fd
-    if (!complete || width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) return std::nullopt;
-    return PageSize{static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
-}
-
-}  // namespace
 
 std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
-    if (const auto size = tiffSize(path)) return size;
+    if (const auto size = readTiffSize(path)) return size;
     const std::unique_ptr<QFile> file = openImageFile(path);
     if (!file) return std::nullopt;
     QImageReader reader;
@@ -99,8 +65,7 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
 }
 
 void quietImageLibraries() {
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandler(nullptr);
+    quietTiff();
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
         if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(text));
         if (type == QtFatalMsg) std::abort();

@@ -31,4 +31,8 @@ ws=$tmp/ws
   --participant injected >/dev/null || fail "corvanel-mkworkspace failed"
 "$bin/corvanel-segment" "$ws" >/dev/null || fail "corvanel-segment failed"
 "$bin/corvanel-eval" "$ws" --page page01.tif --level lines | grep -q "FM" || fail "corvanel-eval gave no scores"
+# The plot needs corvanel-eval's Qt module, found from the unpacked program.
+"$bin/corvanel-eval" "$ws" --sweep 80:90:10 --plot "$tmp/curves.svg" --report "$tmp/r.txt" >/dev/null 2>"$tmp/err" ||
+  { cat "$tmp/err"; fail "corvanel-eval could not draw its plot"; }
+[ -s "$tmp/curves.svg" ] || fail "no plot written"
 echo "package test: $(basename "$deb") installs and runs"

@@ -597,6 +597,24 @@ TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
 
 // ---------------------------------------------------------------- arguments
 
+// TIFF sizes are read without Qt; other formats load Qt's side on the main
+// thread when a worker first needs it.
+TEST(EvalToolImages, PagesInEveryFormatAreEvaluatedWithAnyNumberOfJobs) {
+    Workspace ws;
+    for (const char* name : {"a.png", "b.tif", "c.bmp", "d.tif"}) writeGroups(ws, name);
+    for (const auto& [name, format] : {std::pair{"a.png", "png"}, std::pair{"c.bmp", "bmp"}}) {
+        QImage picture(kPage.width, kPage.height, QImage::Format_Grayscale8);
+        picture.fill(255);
+        ASSERT_TRUE(picture.save(QString::fromStdString(ws.image(name).string()), format));
+    }
+    Tool tool;
+    for (const char* jobs : {"1", "2"}) {
+        const Outcome o = tool.run({ws.arg(), "--jobs", jobs});
+        ASSERT_EQ(o.exitCode, 0) << o.err;
+        EXPECT_NE(o.out.find("Im.: 4"), std::string::npos) << "jobs " << jobs << ": " << o.out << o.err;
+    }
+}
+
 TEST(EvalToolErrorImages, OnePictureAPageEvaluatedInTheViewersColours) {
     Workspace ws;
     writeGroups(ws, "g.tif");

@@ -85,7 +85,9 @@ TEST(Handwriting, GroundTruthLabelsOnlyInkAndEveryWordLiesInOneLine) {
                 expectedSpeck += speck;
                 ASSERT_EQ(ink.pixelColor(x, y).value() < 128, speck || page.gtWords.data()[at] != 0)
                     << "seed " << seed << " at " << x << "," << y;
-                if (speck) ASSERT_EQ(page.gtWords.data()[at], 0);
+                if (speck) {
+                    ASSERT_EQ(page.gtWords.data()[at], 0);
+                }
             }
     }
     // Some writers crowd their lines until they touch, others do not.

@@ -1,0 +1,45 @@
+#pragma once
+
+// What corvanel-eval needs Qt for: page images other than TIFF, error
+// images and plots. They live in a module, corvanel-eval-qt.so, loaded on
+// first use, so a run over TIFF pages never loads Qt's GUI libraries (most
+// of the program's start-up otherwise). Programs that link the module's code
+// (the tests, the benchmarks) use it directly.
+
+#include "batch.h"
+#include "evaluate.h"
+#include "plot.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvanel::cli {
+
+struct QtParts {
+    // The size of any image Qt reads (imaging::readImageSize).
+    std::optional<PageSize> (*imageSize)(const std::filesystem::path& path);
+    // Writes the page's error view into `folder`, whole or not at all; the
+    // reason when it could not.
+    std::optional<std::string> (*writeErrorImage)(const std::filesystem::path& folder, const RunSettings& s,
+                                                  const std::filesystem::path& pageImage, Level level,
+                                                  const PageEvaluation& e);
+    // See plot.h.
+    std::string (*writePlot)(const std::filesystem::path& file, const std::vector<Curve>& curves);
+    // Loads every image plugin, once; call it on the main thread.
+    void (*loadImagePlugins)();
+};
+
+// Loads the module on first call (call it first on the main thread: Qt's
+// plugins must not be loaded by a worker); null when it cannot be loaded,
+// the reason then said once on stderr.
+const QtParts* qtParts();
+
+// A page image's size: TIFF without Qt, anything else through the module.
+std::optional<PageSize> pageImageSize(const std::filesystem::path& path);
+
+}  // namespace corvanel::cli
+
+// Defined by the module, and by programs that link its code.
+extern "C" const corvanel::cli::QtParts* corvanel_eval_qt_parts();

@@ -1,0 +1,21 @@
+#pragma once
+
+// A TIFF's size from libtiff alone: no Qt, so corvanel-eval can read the
+// usual page images without loading Qt's GUI libraries.
+
+#include "labelmap.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace corvanel::imaging {
+
+// The size of a TIFF from its first directory, asked for the fields Qt's TIFF
+// plugin needs to read it (width, length, photometric). nullopt when the file
+// is no TIFF, or lacks one of them: Qt's readers decide those.
+std::optional<PageSize> readTiffSize(const std::filesystem::path& path);
+
+// Keeps libtiff's warnings and errors about damaged files off stderr.
+void quietTiff();
+
+}  // namespace corvanel::imaging
