@@ -1,11 +1,12 @@
 // The viewer on a 2500 x 3500 page: selecting it (load, fit, 1-bit copy and
 // the redraw) and redrawing it, both with the word-level ground truth and
-// bounding boxes painted and the display repainted. The diagnosis panel on a
+// bounding boxes painted and the display repainted, and evaluating it. The diagnosis panel on a
 // dense word page (about 3000 regions a side): ticking "Show errors" to a
 // painted error view, the line under the cursor as the pointer moves, and
 // selecting a problem region to its zoomed view.
 
 #include "DiagnosisPanel.h"
+#include "LabeledEdit.h"
 #include "Unit1.h"
 #include "workspace.h"
 
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include <unistd.h>
@@ -134,8 +136,20 @@ void Redraw(benchmark::State& state) {
     }
 }
 
+// "Evaluation" on the selected page, to its scores shown: the window's
+// side of `corvanel-eval WORKSPACE --page page01.tif --level words`.
+void Evaluation(benchmark::State& state) {
+    TForm1& form = *viewer().form;
+    for (auto _ : state) {
+        form.Button7->click();
+        QCoreApplication::processEvents();
+    }
+    state.counters["FM"] = form.LabeledEdit13->text().remove('%').toDouble();
+}
+
 BENCHMARK(SelectPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(Redraw)->Unit(benchmark::kMillisecond);
+BENCHMARK(Evaluation)->Unit(benchmark::kMillisecond);
 BENCHMARK(ShowErrors)->Unit(benchmark::kMillisecond);
 BENCHMARK(UnderTheCursor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(SelectProblem)->Unit(benchmark::kMillisecond);
