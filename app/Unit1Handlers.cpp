@@ -131,15 +131,24 @@ void TForm1::paintLabelMap(MapKind kind) {
     if (name.empty() || !overlayBuffer_) return;
     // The overlay takes the page's name from the list's selection.
     const auto path = labelMapPath(workspace_, kind, level(), pagePath(workspace_, name));
-    ReadResult read = readLabelMap(path, kind, CheckBox3->isChecked(), pageSize_);
-    if (!read.ok()) {
-        if (!read.error().message.empty()) showMessage(text(read.error().message));
+    // Painted as it is read, slice by slice; addressed and clipped by the
+    // overlay's own size, whatever a header said.
+    PageSize size = pageSize_;
+    std::optional<imaging::OverlayPainter> painter;
+    const auto problem = streamLabelMap(path, CheckBox3->isChecked(), size, [&](const std::int32_t* labels, std::size_t n) {
+        if (!painter)
+            painter.emplace(overlayBuffer_->data() + pixelOffset_, ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight(),
+                            size.width);
+        painter->add(labels, n);
+    });
+    if (problem) {
+        // Whatever was painted before the problem goes: the page shows as it is.
+        if (painter) buildOverlayBase();
+        if (!problem->message.empty()) showMessage(text(problem->message));
         return;
     }
-    // Addressed and clipped by the overlay's own size, whatever a header said.
-    const std::size_t count =
-        imaging::paintLabelMap(read.map(), overlayBuffer_->data() + pixelOffset_, ImagXpress7_2->IWidth(),
-                               ImagXpress7_2->IHeight(), CheckBox1->isChecked());
+    pageSize_ = size;
+    const std::size_t count = painter ? painter->finish(CheckBox1->isChecked()) : 0;
     (kind == MapKind::GroundTruth ? LabeledEdit1 : LabeledEdit2)->setText(number(static_cast<std::int64_t>(count)));
 }
 

@@ -209,32 +209,68 @@ ReadResult ReadRS(const PageContext& page, PageSize& size) {
                         MapKind::Result, page.readHeader, size);
 }
 
-RegionTable buildRegionTable(const LabelMap& map) {
-    detail::FlatMap<RegionBox> boxes;
-    const std::int32_t* labels = map.data();
-    for (std::int32_t y = 0; y < map.height(); ++y) {
-        const std::int32_t* row = labels + static_cast<std::size_t>(y) * static_cast<std::size_t>(map.width());
-        for (std::int32_t x = 0; x < map.width();) {
-            const std::int32_t label = row[x];
-            const std::int32_t start = x;
-            while (x < map.width() && row[x] == label) ++x;
+// Runs are cut at row ends, so each lies on one row.
+void RegionTableBuilder::add(const std::int32_t* labels, std::size_t count) {
+    for (std::size_t i = 0; i < count;) {
+        const std::size_t x = (fed_ + i) % width_, begin = i;
+        const auto y = static_cast<std::int32_t>((fed_ + i) / width_);
+        const std::size_t rowEnd = std::min(count, i + (width_ - x));
+        while (i < rowEnd) {
+            const std::int32_t label = labels[i];
+            const std::size_t start = i;
+            while (i < rowEnd && labels[i] == label) ++i;
             if (label == 0) continue;
-            RegionBox& box = boxes[static_cast<std::uint64_t>(label)];
+            const auto x0 = static_cast<std::int32_t>(x + (start - begin));
+            const auto x1 = static_cast<std::int32_t>(x + (i - 1 - begin));
+            RegionBox& box = boxes_[static_cast<std::uint64_t>(label)];
             if (box.label == 0) {
-                box = {label, start, y, x - 1, y};
+                box = {label, x0, y, x1, y};
             } else {
-                box.left = std::min(box.left, start);
-                box.right = std::max(box.right, x - 1);
+                box.left = std::min(box.left, x0);
+                box.right = std::max(box.right, x1);
                 box.bottom = y;
             }
         }
     }
+    fed_ += count;
+}
+
+RegionTable RegionTableBuilder::finish() const {
     RegionTable table;
-    table.regions.reserve(boxes.size());
-    boxes.forEach([&](std::uint64_t, const RegionBox& box) { table.regions.push_back(box); });
+    table.regions.reserve(boxes_.size());
+    boxes_.forEach([&](std::uint64_t, const RegionBox& box) { table.regions.push_back(box); });
     std::sort(table.regions.begin(), table.regions.end(),
               [](const RegionBox& a, const RegionBox& b) { return a.label < b.label; });
     return table;
+}
+
+RegionTable buildRegionTable(const LabelMap& map) {
+    RegionTableBuilder builder(map.width());
+    builder.add(map.data(), map.pixelCount());
+    return builder.finish();
+}
+
+std::optional<ReadError> streamLabelMap(const fs::path& path, bool readHeader, PageSize& size,
+                                        const std::function<void(const std::int32_t*, std::size_t)>& sink) {
+    auto opened = LabelMapFile::open(path, readHeader, size);
+    if (auto* error = std::get_if<ReadError>(&opened)) return std::move(*error);
+    LabelMapFile& file = std::get<LabelMapFile>(opened);
+    size = file.size();
+    constexpr std::size_t kSlice = std::size_t{1} << 14;  // stays in cache for the sink
+    thread_local std::vector<std::int32_t> slice(kSlice);
+    const std::size_t labels = file.labelCount();
+    for (std::size_t done = 0; done < labels;) {
+        const std::size_t n = std::min(kSlice, labels - done);
+        if (auto error = file.read(slice.data(), n)) return error;
+        if (anyNegative(slice.data(), n)) {
+            const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });
+            return negativeLabelError(path, *first, done + static_cast<std::size_t>(first - slice.data()),
+                                      file.size().width);
+        }
+        sink(slice.data(), n);
+        done += n;
+    }
+    return std::nullopt;
 }
 
 }  // namespace corvanel

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "flat_map.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -144,6 +148,27 @@ struct RegionTable {
     std::size_t regionCount() const { return regions.size(); }
 };
 
+// The region table of a map fed slice by slice, row-major from its first
+// label.
+class RegionTableBuilder {
+public:
+    explicit RegionTableBuilder(std::int32_t width) : width_(static_cast<std::size_t>(std::max(width, 1))) {}
+    void add(const std::int32_t* labels, std::size_t count);
+    RegionTable finish() const;
+
+private:
+    std::size_t width_;
+    std::size_t fed_ = 0;
+    detail::FlatMap<RegionBox> boxes_;
+};
+
 RegionTable buildRegionTable(const LabelMap& map);
+
+// Reads the map as readLabelMap does, with the same checks and errors, but a
+// slice at a time into sink(labels, count), so no map is held whole. `size`
+// is the map's once it is open, before the first slice. A failure may come
+// after some slices went to the sink.
+std::optional<ReadError> streamLabelMap(const std::filesystem::path& path, bool readHeader, PageSize& size,
+                                        const std::function<void(const std::int32_t*, std::size_t)>& sink);
 
 }  // namespace corvanel

@@ -190,6 +190,9 @@ public:
         for (int i = 0; i < image.colorCount() && i < 256; ++i) lut_[static_cast<std::size_t>(i)] = overWhite(image.color(i));
     }
 
+    // The opaque colour of palette entry `index`.
+    void decodeIndex(int index, QRgb* out) const { *out = lut_[static_cast<std::size_t>(index)]; }
+
     void decode(int y, int x0, int x1, QRgb* out) const {
         const uchar* row = image_.constScanLine(y);
         switch (image_.format()) {
@@ -307,11 +310,73 @@ QImage renderArea(const QImage& image, QSize scaled, QRect area) {
         std::uint32_t n, r, g, b;
     };
     std::vector<Sum> sums(columns);
+    // Indexed pages (the 1-bit page, the 8-bit overlay) are summed from their
+    // indices, paper skipped eight pixels at a time: no row of colours first.
+    const bool indexed = image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono;
+    std::array<Sum, 256> ofIndex{};
+    std::vector<std::uint32_t> columnOf;
+    std::uint8_t paper = 0;  // an index that is white, when one is
+    bool paperKnown = false;
+    if (indexed) {
+        const RowDecoder colours(image);
+        for (int k = 0; k < (image.format() == QImage::Format_Mono ? 2 : 256); ++k) {
+            QRgb c = 0;
+            colours.decodeIndex(k, &c);
+            const bool white = (c & 0xFFFFFFu) == 0xFFFFFFu;
+            ofIndex[static_cast<std::size_t>(k)] =
+                white ? Sum{0, 0, 0, 0}
+                      : Sum{1, static_cast<std::uint32_t>(qRed(c)), static_cast<std::uint32_t>(qGreen(c)),
+                            static_cast<std::uint32_t>(qBlue(c))};
+            if (white && !paperKnown) {
+                paper = static_cast<std::uint8_t>(k);
+                paperKnown = true;
+            }
+        }
+        columnOf.resize(row.size());
+        for (std::size_t i = 0; i < columns; ++i)
+            for (int sx = x0[i]; sx < x1[i]; ++sx) columnOf[static_cast<std::size_t>(sx - first)] = static_cast<std::uint32_t>(i);
+    }
+    const auto addIndex = [&](std::size_t at, std::uint8_t index) {
+        const Sum& c = ofIndex[index];
+        Sum& s = sums[columnOf[at]];
+        s.n += c.n;
+        s.r += c.r;
+        s.g += c.g;
+        s.b += c.b;
+    };
+    // A byte of eight paper pixels (1-bit) or one paper pixel (8-bit), repeated.
+    const std::uint64_t paperBytes =
+        image.format() == QImage::Format_Mono ? (paper == 1 ? ~std::uint64_t{0} : 0) : paper * 0x0101010101010101ull;
     const RowDecoder decoder(image);
     for (int j = 0; j < area.height(); ++j) {
         const auto [y0, y1] = sourceSpan(area.y() + j, scaled.height(), image.height());
         std::fill(sums.begin(), sums.end(), Sum{0, 0, 0, 0});
         for (int sy = y0; sy < y1; ++sy) {
+            if (indexed && paperKnown) {
+                const uchar* line = image.constScanLine(sy);
+                const int last = x1.back();
+                if (image.format() == QImage::Format_Indexed8) {
+                    for (int sx = first; sx < last;) {
+                        std::uint64_t eight;
+                        if (sx + 8 <= last && (std::memcpy(&eight, line + sx, 8), eight == paperBytes)) {
+                            sx += 8;
+                            continue;
+                        }
+                        addIndex(static_cast<std::size_t>(sx - first), line[sx]);
+                        ++sx;
+                    }
+                } else {
+                    for (int sx = first; sx < last;) {
+                        if ((sx & 7) == 0 && sx + 8 <= last && line[sx >> 3] == static_cast<std::uint8_t>(paperBytes)) {
+                            sx += 8;
+                            continue;
+                        }
+                        addIndex(static_cast<std::size_t>(sx - first), (line[sx >> 3] >> (7 - (sx & 7))) & 1);
+                        ++sx;
+                    }
+                }
+                continue;
+            }
             decoder.decode(sy, first, x1.back(), row.data());
             for (std::size_t i = 0; i < columns; ++i) {
                 Sum& s = sums[i];

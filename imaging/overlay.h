@@ -25,4 +25,21 @@ constexpr std::uint8_t kOutlineValue = 1;
 std::size_t paintLabelMap(const LabelMap& map, std::uint8_t* pixels, std::int32_t width, std::int32_t height,
                           bool boxes);
 
+// The same from a map of `mapWidth` labels a row fed slice by slice, row-major
+// from its first label, so the map need not be held whole.
+class OverlayPainter {
+public:
+    OverlayPainter(std::uint8_t* pixels, std::int32_t width, std::int32_t height, std::int32_t mapWidth);
+    void add(const std::int32_t* labels, std::size_t count);
+    // Outlines the regions with `boxes`; the number of regions.
+    std::size_t finish(bool boxes);
+
+private:
+    std::uint8_t* pixels_;
+    std::int32_t width_, height_;
+    std::size_t mapWidth_;
+    std::size_t fed_ = 0;
+    RegionTableBuilder regions_;
+};
+
 }  // namespace corvanel::imaging

@@ -324,6 +324,30 @@ TEST(ImageControlDisplay, ThinStrokesStayVisibleWhenFitted) {
     EXPECT_GT(white, 400);  // the page, about 460 pixels wide
 }
 
+// The indexed pages are shrunk from their indices, paper skipped in blocks;
+// the picture must be the one their colours give.
+TEST(ImageControlDisplay, IndexedPagesShrinkAsTheirColoursDo) {
+    QImage overlay(1003, 1501, QImage::Format_Indexed8);
+    QList<QRgb> table;
+    for (int i = 0; i < 256; ++i) table.push_back(i == 0 ? kBlack : i == 7 ? kWhite : qRgb(i, 255 - i, (i * 37) & 255));
+    overlay.setColorTable(table);
+    overlay.fill(7);
+    QImage page(1003, 1501, QImage::Format_Mono);
+    page.setColorTable({kBlack, kWhite});  // bit 1 is the paper
+    page.fill(1);
+    for (int y = 0; y < 1501; ++y)
+        for (int x = (y * 7) % 13; x < 1003; x += 5 + (y % 11)) {
+            overlay.setPixel(x, y, static_cast<uint>((x + y) % 256));
+            page.setPixel(x, y, 0);
+        }
+    for (const QImage& image : {overlay, page}) {
+        Shown indexed, colours;
+        indexed.setHDIB(Bitmap(image));
+        colours.setHDIB(Bitmap(image.convertToFormat(QImage::Format_RGB32)));
+        EXPECT_EQ(indexed.view(), colours.view()) << "format " << image.format();
+    }
+}
+
 TEST(ImageControlDisplay, WheelAndDragKeepThePageUnderTheCursor) {
     QImage page(1600, 1200, QImage::Format_RGB32);  // each 40 x 40 block its own colour
     for (int y = 0; y < 1200; ++y)
