@@ -136,6 +136,33 @@ void Redraw(benchmark::State& state) {
     }
 }
 
+// "None": the page itself again, after an overlay.
+void None(benchmark::State& state) {
+    TForm1& form = *viewer().form;
+    for (auto _ : state) {
+        state.PauseTiming();
+        form.RadioButton5->setChecked(true);  // ground truth
+        repaintDisplay(form);
+        state.ResumeTiming();
+        form.RadioButton4->setChecked(true);
+        repaintDisplay(form);
+    }
+    form.RadioButton5->setChecked(true);
+}
+
+// The error view of the word page, as ShowErrors does on the dense one.
+void ShowErrorsWords(benchmark::State& state) {
+    TForm1& form = *viewer().form;
+    for (auto _ : state) {
+        form.Diagnosis->showErrors->setChecked(true);
+        repaintDisplay(form);
+        state.PauseTiming();
+        form.Diagnosis->showErrors->setChecked(false);
+        repaintDisplay(form);
+        state.ResumeTiming();
+    }
+}
+
 // "Evaluation" on the selected page, to its scores shown: the window's
 // side of `corvanel-eval WORKSPACE --page page01.tif --level words`.
 void Evaluation(benchmark::State& state) {
@@ -149,7 +176,9 @@ void Evaluation(benchmark::State& state) {
 
 BENCHMARK(SelectPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(Redraw)->Unit(benchmark::kMillisecond);
+BENCHMARK(None)->Unit(benchmark::kMillisecond);
 BENCHMARK(Evaluation)->Unit(benchmark::kMillisecond);
+BENCHMARK(ShowErrorsWords)->Unit(benchmark::kMillisecond);
 BENCHMARK(ShowErrors)->Unit(benchmark::kMillisecond);
 BENCHMARK(UnderTheCursor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(SelectProblem)->Unit(benchmark::kMillisecond);

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -37,10 +38,55 @@ fs::path mapPath(const PageContext& page, MapKind kind) {
     return root / (page.level == Level::Lines ? "lines" : "words") / name;
 }
 
+namespace {
+
+// The storage of the last maps let go, for the next map of the same size: a
+// fresh 35 MB block is 9000 page faults, most of the time the window takes
+// to show a page's regions or its errors. Only blocks of page size are kept,
+// and only a few, so little memory stays held.
+class MapStorage {
+public:
+    std::int32_t* take(std::size_t count) {
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = kept_.begin(); it != kept_.end(); ++it)
+                if (it->first == count) {
+                    std::int32_t* labels = it->second;
+                    kept_.erase(it);
+                    return labels;
+                }
+        }
+        return new std::int32_t[count];  // uninitialised: every label is written before it is read
+    }
+    void give(std::int32_t* labels, std::size_t count) {
+        const std::size_t bytes = count * sizeof(std::int32_t);
+        if (bytes >= kSmallest && bytes <= kLargest) {
+            std::lock_guard lock(mutex_);
+            kept_.emplace_back(count, labels);
+            if (kept_.size() <= kKept) return;
+            labels = kept_.front().second;
+            kept_.erase(kept_.begin());
+        }
+        delete[] labels;
+    }
+private:
+    static constexpr std::size_t kSmallest = std::size_t{4} << 20, kLargest = std::size_t{256} << 20, kKept = 4;
+    std::mutex mutex_;
+    std::vector<std::pair<std::size_t, std::int32_t*>> kept_;
+};
+
+// Never destroyed: a map may be let go during the program's exit.
+MapStorage& storage() {
+    static MapStorage* const pool = new MapStorage;
+    return *pool;
+}
+
+}  // namespace
+
+void detail::RecycleLabels::operator()(std::int32_t* labels) const { storage().give(labels, count); }
+
 LabelMap::LabelMap(std::int32_t width, std::int32_t height)
-    : width_(width),
-      height_(height),
-      labels_(std::make_unique_for_overwrite<std::int32_t[]>(pixelCount())) {}
+    : width_(width), height_(height), labels_(storage().take(pixelCount()), detail::RecycleLabels{pixelCount()}) {}
 
 namespace {
 

@@ -30,6 +30,14 @@ std::filesystem::path labelMapPath(const std::filesystem::path& workspace, MapKi
                                    Level level, const std::filesystem::path& pagePath);
 
 // One 32-bit label per pixel, row by row. Labels are never negative once read.
+namespace detail {
+// Hands a map's freed storage back for the next map of its size (labelmap.cpp).
+struct RecycleLabels {
+    std::size_t count = 0;
+    void operator()(std::int32_t* labels) const;
+};
+}  // namespace detail
+
 class LabelMap {
 public:
     LabelMap() = default;
@@ -52,7 +60,7 @@ public:
 private:
     std::int32_t width_ = 0;
     std::int32_t height_ = 0;
-    std::unique_ptr<std::int32_t[]> labels_;
+    std::unique_ptr<std::int32_t[], detail::RecycleLabels> labels_;
 };
 
 enum class ReadFailure {
