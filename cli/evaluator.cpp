@@ -306,6 +306,17 @@ public:
     }
     ~ParallelPages() {
         stop_ = true;
+        {
+            // A worker may still be waiting for Qt's side.
+            std::unique_lock lock(mutex_);
+            if (qtWanted_ && !qtReady_) {
+                lock.unlock();
+                prepareQt();
+                lock.lock();
+            }
+            qtReady_ = true;
+        }
+        ready_.notify_all();
         for (std::thread& t : threads_) t.join();
     }
 
@@ -348,7 +359,7 @@ private:
                                              [this](const fs::path& path) { return sizeOf(path); });
         if (errorImages_ && page.evaluated) {
             if (auto problem = errorImage(*errorImages_, settings_, pagePath(settings_.workspace, names_[i]),
-                                               settings_.level, page.evaluation)) {
+                                          settings_.level, page.evaluation)) {
                 page.messages.push_back(std::move(*problem));
                 imageFailed_ = true;
             }
