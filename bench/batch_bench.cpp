@@ -6,6 +6,7 @@
 #include "bench_support.h"
 #include "errorview.h"
 #include "evaluator.h"
+#include "qt_parts.h"
 #include "workspace.h"
 
 #include <QBuffer>

@@ -34,9 +34,6 @@ struct Options {
     std::vector<std::filesystem::path> participants;   // its folders
 };
 
-// The PNG writer's quality for error images: zlib's fastest level, a third of
-// the default's time for files under twice as large.
-inline constexpr int kErrorImageQuality = 80;
 
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
 

@@ -4,7 +4,6 @@
 #include "qt_parts.h"
 
 #include "errorview.h"
-#include "evaluator.h"
 #include "imagesize.h"
 #include "tables.h"
 
