@@ -310,9 +310,11 @@ QImage renderArea(const QImage& image, QSize scaled, QRect area) {
         std::uint32_t n, r, g, b;
     };
     std::vector<Sum> sums(columns);
-    // Indexed pages (the 1-bit page, the 8-bit overlay) are summed from their
-    // indices, paper skipped eight pixels at a time: no row of colours first.
-    const bool indexed = image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono;
+    // Indexed pages (the 1-bit page, the 8-bit overlay) shrunk are summed from
+    // their indices, paper skipped eight pixels at a time: no row of colours
+    // first. Only when shrinking: then each pixel falls in one column.
+    const bool indexed = (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono) &&
+                         scaled.width() <= image.width();
     std::array<Sum, 256> ofIndex{};
     std::vector<std::uint32_t> columnOf;
     std::uint8_t paper = 0;  // an index that is white, when one is

@@ -324,8 +324,8 @@ TEST(ImageControlDisplay, ThinStrokesStayVisibleWhenFitted) {
     EXPECT_GT(white, 400);  // the page, about 460 pixels wide
 }
 
-// The indexed pages are shrunk from their indices, paper skipped in blocks;
-// the picture must be the one their colours give.
+// Indexed pages are shrunk from their indices, paper skipped in blocks; at
+// any zoom the picture must be the one their colours give.
 TEST(ImageControlDisplay, IndexedPagesShrinkAsTheirColoursDo) {
     QImage overlay(1003, 1501, QImage::Format_Indexed8);
     QList<QRgb> table;
@@ -344,7 +344,12 @@ TEST(ImageControlDisplay, IndexedPagesShrinkAsTheirColoursDo) {
         Shown indexed, colours;
         indexed.setHDIB(Bitmap(image));
         colours.setHDIB(Bitmap(image.convertToFormat(QImage::Format_RGB32)));
-        EXPECT_EQ(indexed.view(), colours.view()) << "format " << image.format();
+        // Fitted, at one to one and enlarged.
+        for (const double zoom : {0.0, 1.0, 2.5}) {
+            if (zoom > 0)
+                for (Shown* c : {&indexed, &colours}) c->zoomAround(zoom, c->viewport()->rect().center());
+            EXPECT_EQ(indexed.view(), colours.view()) << "format " << image.format() << ", zoom " << zoom;
+        }
     }
 }
 
