@@ -69,6 +69,7 @@ public:
         }
         delete[] labels;
     }
+
 private:
     static constexpr std::size_t kSmallest = std::size_t{4} << 20, kLargest = std::size_t{256} << 20, kKept = 4;
     std::mutex mutex_;
