@@ -43,14 +43,10 @@ std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSett
         if (const auto* error = std::get_if<ReadError>(opened)) return failed(error->message);
     auto& gt = std::get<LabelMapFile>(gtOpened);
     auto& rs = std::get<LabelMapFile>(rsOpened);
-    constexpr std::size_t kSlice = std::size_t{1} << 15;
-    std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
-    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSlice) {
-        const std::size_t n = std::min(kSlice, labels - done);
-        for (auto [file, slice] : {std::pair{&gt, &gtSlice}, std::pair{&rs, &rsSlice}})
-            if (const auto error = file->read(slice->data(), n)) return failed(error->message);
-        painter.add(gtSlice.data(), rsSlice.data(), n);
-    }
+    if (const auto error = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* r, std::size_t n) {
+            painter.add(g, r, n);
+        }))
+        return failed(error->message);
     const QImage view = painter.finish();
     if (view.isNull()) return failed("not enough memory");
     QBuffer png;

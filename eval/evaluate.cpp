@@ -64,18 +64,10 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
     auto* rs = std::get_if<LabelMapFile>(&rsOpened);
     if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
 
-    constexpr std::size_t kSlice = 16 * 1024;
     OverlapCounter counter = request.diagnose ? OverlapCounter(gt->size().width) : OverlapCounter();
     try {
-        // Kept from page to page: fresh slices would be zeroed and faulted in
-        // for every page, which is most of a small page's cost.
-        thread_local std::vector<std::int32_t> gtSlice(kSlice), rsSlice(kSlice);
-        const std::size_t labels = gt->labelCount();
-        for (std::size_t done = 0; done < labels; done += kSlice) {
-            const std::size_t n = std::min(kSlice, labels - done);
-            if (gt->read(gtSlice.data(), n) || rs->read(rsSlice.data(), n)) return std::nullopt;
-            counter.add(gtSlice.data(), rsSlice.data(), n);
-        }
+        if (readInStep(*gt, *rs, [&](const std::int32_t* g, const std::int32_t* r, std::size_t n) { counter.add(g, r, n); }))
+            return std::nullopt;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }

@@ -130,8 +130,8 @@ std::string grouped(std::uint64_t n) {
 
 std::string systemReason(int error) { return std::generic_category().message(error); }
 
-// Reading in slices keeps each slice in cache for the negative-label check.
-constexpr std::size_t kSliceLabels = std::size_t{1} << 16;
+// Reading a whole map in slices keeps each in cache for the negative-label check.
+constexpr std::size_t kWholeMapSlice = std::size_t{1} << 16;
 
 // Eight independent lanes, so the compiler turns the loop into vector ORs.
 bool anyNegative(const std::int32_t* labels, std::size_t count) {
@@ -233,7 +233,7 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
     const std::size_t labels = file.labelCount();
     bool negative = false;
     for (std::size_t done = 0; done < labels;) {
-        const std::size_t slice = std::min(kSliceLabels, labels - done);
+        const std::size_t slice = std::min(kWholeMapSlice, labels - done);
         if (auto error = file.read(out + done, slice)) return std::move(*error);
         negative = negative || anyNegative(out + done, slice);
         done += slice;
@@ -303,11 +303,10 @@ std::optional<ReadError> streamLabelMap(const fs::path& path, bool readHeader, P
     if (auto* error = std::get_if<ReadError>(&opened)) return std::move(*error);
     LabelMapFile& file = std::get<LabelMapFile>(opened);
     size = file.size();
-    constexpr std::size_t kSlice = std::size_t{1} << 14;  // stays in cache for the sink
-    thread_local std::vector<std::int32_t> slice(kSlice);
+    thread_local std::vector<std::int32_t> slice(kSliceLabels);
     const std::size_t labels = file.labelCount();
     for (std::size_t done = 0; done < labels;) {
-        const std::size_t n = std::min(kSlice, labels - done);
+        const std::size_t n = std::min(kSliceLabels, labels - done);
         if (auto error = file.read(slice.data(), n)) return error;
         if (anyNegative(slice.data(), n)) {
             const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });

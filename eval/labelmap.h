@@ -116,6 +116,25 @@ private:
     PageSize size_;
 };
 
+// Labels a slice when a map is streamed: two such slices stay in cache
+// between the reads and the work on them (twice that falls out).
+inline constexpr std::size_t kSliceLabels = std::size_t{1} << 14;
+
+// Reads two opened maps of one size in step, a slice of each at a time, into
+// fn(gt, rs, count); the first read failure. The slices are kept from call
+// to call: fresh ones would be zeroed and faulted in every time.
+template <class Fn>
+std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, Fn&& fn) {
+    thread_local std::vector<std::int32_t> gtSlice(kSliceLabels), rsSlice(kSliceLabels);
+    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSliceLabels) {
+        const std::size_t n = std::min(kSliceLabels, labels - done);
+        if (auto error = gt.read(gtSlice.data(), n)) return error;
+        if (auto error = rs.read(rsSlice.data(), n)) return error;
+        fn(gtSlice.data(), rsSlice.data(), n);
+    }
+    return std::nullopt;
+}
+
 // Reads a label map of size.width x size.height labels, or, with readHeader, of
 // the size its 8-byte header gives; that size is then stored into `size`, but
 // only once the map has been read whole. Never allocates more than the file

@@ -13,7 +13,6 @@
 #include <QImage>
 #include <QImageReader>
 
-#include <bit>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -117,19 +116,10 @@ segment::Segmentation segment(QImage image) {
         {grey.width(), grey.height(), ink.data(), width, segment::BilevelPage::Packing::Bytes});
 }
 
-// Label maps are little-endian on disk whatever the machine.
+// Label maps lie on disk as in memory (the engine builds only on
+// little-endian machines).
 std::optional<std::string> writeMap(const fs::path& path, const LabelMap& map) {
-    const auto bytes = map.pixelCount() * sizeof(std::int32_t);
-    if constexpr (std::endian::native == std::endian::little) {
-        return writeWholeFile(path, {reinterpret_cast<const char*>(map.data()), bytes});
-    } else {
-        std::string swapped(bytes, '\0');
-        for (std::size_t i = 0; i < map.pixelCount(); ++i) {
-            const auto v = static_cast<std::uint32_t>(map.data()[i]);
-            for (std::size_t k = 0; k < 4; ++k) swapped[4 * i + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
-        }
-        return writeWholeFile(path, swapped);
-    }
+    return writeWholeFile(path, {reinterpret_cast<const char*>(map.data()), map.pixelCount() * sizeof(std::int32_t)});
 }
 
 int run(const Options& o) {
