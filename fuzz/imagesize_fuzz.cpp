@@ -3,6 +3,7 @@
 
 #include "fuzz_support.h"
 #include "imagesize.h"
+#include "tiffsize.h"
 
 #include <QByteArray>
 #include <QImageReader>
@@ -21,6 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(data + 1, size - 1);
     const auto pageSize = corvanel::imaging::readImageSize(file.path());
     if (pageSize) CORVANEL_FUZZ_CHECK(pageSize->width > 0 && pageSize->height > 0);
+    // The hand reader answers only where libtiff gives the same answer.
+    using corvanel::imaging::TiffReader;
+    if (const auto plain = corvanel::imaging::readTiffSize(file.path(), TiffReader::Plain)) {
+        const auto libtiff = corvanel::imaging::readTiffSize(file.path(), TiffReader::Libtiff);
+        CORVANEL_FUZZ_CHECK(libtiff && libtiff->width == plain->width && libtiff->height == plain->height);
+    }
 
     // Qt and its plugins carry no coverage: a branch per format that claimed
     // the bytes keeps inputs of every format in libFuzzer's corpus.

@@ -1,4 +1,5 @@
 #include "imagesize.h"
+#include "tiffsize.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QString>
+
+#include <tiffio.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -96,6 +99,52 @@ TEST(ReadImageSize, FilesThatAreNoReadableImageGiveNothing) {
         EXPECT_EQ(readImageSize(d / name), std::nullopt);
     }
     EXPECT_EQ(readImageSize(d / "whole.png"), (PageSize{40, 30}));
+}
+
+// The usual pages get their size by hand (the batch's fast path is not dead),
+// and it is libtiff's; everything else is left to libtiff.
+TEST(ReadTiffSize, ReadsTheUsualPagesByHandAndAsLibtiffDoes) {
+    TempDir dir;
+    const auto libtiffPage = [&](const char* name, const char* mode, std::uint32_t rowsPerStrip,
+                                 std::uint16_t samples) {
+        const fs::path path = dir.path() / name;
+        TIFF* tiff = TIFFOpen(path.c_str(), mode);
+        EXPECT_NE(tiff, nullptr);
+        TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 37u);
+        TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 70u);
+        TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, samples == 1 ? 1 : 8);
+        TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, samples == 1 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, samples == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+        std::string row(37 * samples, '\x0f');
+        for (std::uint32_t y = 0; y < 70; ++y) TIFFWriteScanline(tiff, row.data(), y, 0);
+        TIFFClose(tiff);
+        return path;
+    };
+    const fs::path qtMono = dir.path() / "qt-mono.tif";
+    writeImage(qtMono, makeImage(37, 70, QImage::Format_Mono), "tiff");
+    struct Case {
+        fs::path path;
+        bool byHand;
+    };
+    for (const Case& c : {Case{libtiffPage("one-strip.tif", "w", 70, 1), true},
+                          Case{libtiffPage("big-endian-strips.tif", "wb", 16, 1), true},
+                          Case{qtMono, true}, Case{libtiffPage("rgb.tif", "w", 70, 3), false}}) {
+        SCOPED_TRACE(c.path.filename().string());
+        EXPECT_EQ(readTiffSize(c.path, TiffReader::Libtiff), (PageSize{37, 70}));
+        EXPECT_EQ(readTiffSize(c.path, TiffReader::Plain),
+                  c.byHand ? std::optional(PageSize{37, 70}) : std::nullopt);
+        EXPECT_EQ(readTiffSize(c.path), (PageSize{37, 70}));
+    }
+    // A strip count that does not fit the rows is libtiff's to judge.
+    const fs::path odd = libtiffPage("odd.tif", "w", 70, 1);
+    std::string bytes = readBytes(odd);
+    const std::size_t ifd = static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8;
+    for (std::size_t e = ifd + 2; e + 12 <= bytes.size(); e += 12)
+        if (bytes[e] == 0x16 && bytes[e + 1] == 0x01) bytes[e + 8] = 20;  // RowsPerStrip 20: four strips
+    writeBytes(odd, bytes);
+    EXPECT_EQ(readTiffSize(odd, TiffReader::Plain), std::nullopt);
 }
 
 }  // namespace
