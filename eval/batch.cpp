@@ -122,7 +122,21 @@ BatchReport::BatchReport(fs::path path, bool whole) : path_(std::move(path)) {
 
 void BatchReport::write(const std::string& text) {
     if (!problem_.empty()) return;
-    if (whole_ ? !whole_->write(text) : !(out_ << text)) problem_ = "Cannot write the report " + path_.string();
+    if (!whole_) {
+        if (!(out_ << text)) problem_ = "Cannot write the report " + path_.string();
+        return;
+    }
+    // Nobody sees a report that is renamed into place before it is whole: a
+    // write a page would only cost a system call a page. A pipe or device
+    // gets each line as it comes.
+    pending_ += text;
+    if (whole_->inPlace()) flushPending();
+    if (pending_.size() >= kPendingBytes) flushPending();
+}
+
+void BatchReport::flushPending() {
+    if (problem_.empty() && !whole_->write(pending_)) problem_ = "Cannot write the report " + path_.string();
+    pending_.clear();
 }
 
 void BatchReport::addPage(const PageOutcome& page) {
@@ -134,6 +148,7 @@ void BatchReport::addPage(const PageOutcome& page) {
 }
 
 BatchResult BatchReport::finish(const Weights& weights) {
+    if (whole_) flushPending();
     if (whole_ && problem_.empty() && whole_->commit()) problem_ = "Cannot write the report " + path_.string();
     whole_.reset();
     if (out_.is_open()) {

@@ -92,10 +92,13 @@ public:
 
 private:
     void write(const std::string& text);
+    void flushPending();
 
+    static constexpr std::size_t kPendingBytes = 64 * 1024;
     std::filesystem::path path_;
     std::ofstream out_;
     std::optional<ReplacingFile> whole_;
+    std::string pending_;
     std::string problem_;
     BatchResult result_;
 };

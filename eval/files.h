@@ -27,6 +27,8 @@ public:
     // Puts the file in place; the reason when it could not.
     std::optional<std::string> commit();
     const std::string& lastError() const { return lastError_; }
+    // Written in place: what is written is seen at once.
+    bool inPlace() const { return temp_.empty(); }
 
 private:
     std::filesystem::path target_, temp_;  // temp_ empty: written in place

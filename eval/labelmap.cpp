@@ -156,18 +156,17 @@ ReadError negativeLabelError(const fs::path& path, std::int32_t label, std::size
 
 std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size) {
     // Missing means not there at all; a link loop or a folder that cannot be
-    // searched is a problem with the file. Only regular files are opened: a
-    // FIFO would block the open for ever.
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    // searched is a problem with the file. Non-blocking, so a FIFO opens at
+    // once and is turned away as not a regular file; no controlling
+    // terminal should the path be one.
+    LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY), size);
+    if (file.fd_ < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) return ReadError{ReadFailure::Missing, {}, {}};
-        return problem(ReadFailure::Unreadable, path, {}, "cannot reach it: " + systemReason(error));
+        return problem(ReadFailure::Unreadable, path, {}, "cannot open it: " + systemReason(error));
     }
-    if (!S_ISREG(info.st_mode)) return problem(ReadFailure::Unreadable, path, {}, "not a regular file");
-    // Non-blocking, should it have become something else since.
-    LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), size);
-    if (file.fd_ < 0 || ::fstat(file.fd_, &info) != 0)
+    struct stat info {};
+    if (::fstat(file.fd_, &info) != 0)
         return problem(ReadFailure::Unreadable, path, {}, "cannot open it: " + systemReason(errno));
     if (!S_ISREG(info.st_mode)) return problem(ReadFailure::Unreadable, path, {}, "not a regular file");
     const auto fileBytes = static_cast<std::uint64_t>(info.st_size);

@@ -214,7 +214,7 @@ TEST_F(ReadLabelMap, WhatIsNotARegularFileIsAProblemNotMissing) {
     };
     for (const Case& c : {Case{fifo, ReadFailure::Unreadable, "Problem with file fifo.dat", "not a regular file"},
                           Case{loop, ReadFailure::Unreadable, "Problem with file loop.dat",
-                               "cannot reach it: Too many levels of symbolic links"},
+                               "cannot open it: Too many levels of symbolic links"},
                           Case{throughFile, ReadFailure::Missing, "", ""}}) {
         SCOPED_TRACE(c.path.string());
         PageSize size{2, 2};
