@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -19,8 +20,10 @@ namespace fs = std::filesystem;
 class StreamingEvaluation : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
-        ws_ = fs::temp_directory_path() / ("corvanel-stream-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // The parameter's "/0" in the name would leave an empty folder behind.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        ws_ = fs::temp_directory_path() / ("corvanel-stream-" + std::to_string(::getpid()) + "-" + name);
         fs::remove_all(ws_);
     }
     void TearDown() override { fs::remove_all(ws_); }
