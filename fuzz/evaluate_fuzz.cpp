@@ -9,6 +9,7 @@
 // one byte per pixel, ground truth first; missing bytes are 0.
 
 #include "evaluate.h"
+#include "overlap.h"
 #include "fuzz_support.h"
 
 #include <cstddef>
@@ -100,6 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const RegionDiagnosis& r : diagnosis.gt()) gtArea += r.area;
     for (const RegionDiagnosis& r : diagnosis.result()) rsArea += r.area;
     CORVANEL_FUZZ_CHECK(gtArea == nonZeroPixels(gt) && rsArea == nonZeroPixels(rs));
+    // The count without boxes takes a path of its own: the same table.
+    const OverlapTable plain = countOverlaps(gt, rs);
+    OverlapCounter withBoxes(width);
+    withBoxes.add(gt.data(), rs.data(), gt.pixelCount());
+    const OverlapTable boxed = withBoxes.finish();
+    CORVANEL_FUZZ_CHECK(plain.gtLabels == boxed.gtLabels && plain.rsLabels == boxed.rsLabels &&
+                        plain.pinakas2 == boxed.pinakas2 && plain.BlackCounter == boxed.BlackCounter);
+    CORVANEL_FUZZ_CHECK(plain.pinakas.pairGt == boxed.pinakas.pairGt && plain.pinakas.pairRs == boxed.pinakas.pairRs &&
+                        plain.pinakas.pairShared == boxed.pinakas.pairShared);
 
     // Every defined rate has a percent text, whatever the weights.
     const Rates& r = out.rates;
