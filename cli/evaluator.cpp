@@ -352,7 +352,7 @@ private:
             ready_.notify_all();
             ready_.wait(lock, [&] { return qtReady_; });
         }
-        return pageImageSize(path);
+        return qtImageSize(path);
     }
     PageOutcome evaluate(std::size_t i) {
         PageOutcome page = evaluateBatchPage(settings_, names_[i], settings_.level, true,

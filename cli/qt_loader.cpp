@@ -56,6 +56,10 @@ const QtParts* qtParts() {
 
 std::optional<PageSize> pageImageSize(const fs::path& path) {
     if (const auto size = imaging::readTiffSize(path)) return size;
+    return qtImageSize(path);
+}
+
+std::optional<PageSize> qtImageSize(const fs::path& path) {
     const QtParts* parts = qtParts();
     return parts ? parts->imageSize(path) : std::nullopt;
 }

@@ -68,7 +68,7 @@ extern "C" __attribute__((visibility("default"))) const corvanel::cli::QtParts* 
     using namespace corvanel;
     static const cli::QtParts parts = [] {
         imaging::quietImageLibraries();
-        return cli::QtParts{imaging::readImageSize, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins};
+        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins};
     }();
     return &parts;
 }

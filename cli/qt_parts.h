@@ -22,7 +22,8 @@ namespace corvanel::cli {
 inline constexpr int kErrorImageQuality = 80;
 
 struct QtParts {
-    // The size of any image Qt reads (imaging::readImageSize).
+    // The size of an image through Qt's readers (imaging::readImageSizeWithQt),
+    // once readTiffSize has found no TIFF it reads.
     std::optional<PageSize> (*imageSize)(const std::filesystem::path& path);
     // Writes the page's error view into `folder`, whole or not at all; the
     // reason when it could not.
@@ -42,6 +43,8 @@ const QtParts* qtParts();
 
 // A page image's size: TIFF without Qt, anything else through the module.
 std::optional<PageSize> pageImageSize(const std::filesystem::path& path);
+// The module's part of it alone.
+std::optional<PageSize> qtImageSize(const std::filesystem::path& path);
 
 }  // namespace corvanel::cli
 

@@ -48,6 +48,10 @@ void prepareReader(QImageReader& reader, QFile& file, const std::filesystem::pat
 
 std::optional<PageSize> readImageSize(const std::filesystem::path& path) {
     if (const auto size = readTiffSize(path)) return size;
+    return readImageSizeWithQt(path);
+}
+
+std::optional<PageSize> readImageSizeWithQt(const std::filesystem::path& path) {
     const std::unique_ptr<QFile> file = openImageFile(path);
     if (!file) return std::nullopt;
     QImageReader reader;

@@ -24,6 +24,9 @@ void prepareReader(QImageReader& reader, QFile& file, const std::filesystem::pat
 // Qt's image plugins read), from its header where the format allows, without
 // decoding the pixels. nullopt when the file is missing or not a readable image.
 std::optional<PageSize> readImageSize(const std::filesystem::path& path);
+// The same through Qt's readers alone, for a caller that has tried
+// readTiffSize already.
+std::optional<PageSize> readImageSizeWithQt(const std::filesystem::path& path);
 
 // Loads every image plugin on the calling thread, once. Call it on the main
 // thread before reading images on others: a plugin first loaded on a worker
