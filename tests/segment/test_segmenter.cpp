@@ -8,7 +8,6 @@
 #include "test_support.h"
 #include "workspace.h"
 
-#include <QGuiApplication>
 
 #include <gtest/gtest.h>
 
@@ -115,10 +114,3 @@ TEST(SegmentProgram, WritesAParticipantsMapsAndRefusesBadNames) {
 
 }  // namespace
 }  // namespace corvanel::segment
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

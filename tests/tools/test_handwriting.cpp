@@ -6,7 +6,6 @@
 #include "test_support.h"
 #include "workspace.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -109,10 +108,3 @@ TEST(Handwriting, ASeedGivesOnePageAndTheResultIsImperfect) {
 
 }  // namespace
 }  // namespace corvanel::synth
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
