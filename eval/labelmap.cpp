@@ -11,7 +11,11 @@
 #include <system_error>
 #include <utility>
 
+#include <csetjmp>
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,11 +193,13 @@ std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, b
     if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)
         return problem(ReadFailure::Malformed, path, {},
                        grouped(fileBytes) + " bytes, " + grouped(offset + labels * 4) + " expected");
+    file.firstLabelAt_ = offset;
     return file;
 }
 
 LabelMapFile::LabelMapFile(LabelMapFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
+      firstLabelAt_(other.firstLabelAt_) {}
 
 LabelMapFile::~LabelMapFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -203,12 +209,137 @@ std::size_t LabelMapFile::labelCount() const {
     return static_cast<std::size_t>(size_.width) * static_cast<std::size_t>(size_.height);
 }
 
+ReadError LabelMapFile::cutShort() const {
+    return problem(ReadFailure::Unreadable, path_, {}, "it ended while being read");
+}
+
 std::optional<ReadError> LabelMapFile::read(std::int32_t* out, std::size_t count) {
     errno = 0;
     if (!readFully(fd_, out, count * 4)) {
         const int error = errno;
-        return problem(ReadFailure::Unreadable, path_, {},
-                       error != 0 ? "cannot read it: " + systemReason(error) : "it ended while being read");
+        if (error == 0) return cutShort();
+        return problem(ReadFailure::Unreadable, path_, {}, "cannot read it: " + systemReason(error));
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Maps are counted in place in the page cache, a window of each at a time:
+// no copy into a buffer, and no more than two windows ever mapped. A file
+// cut short under us raises SIGBUS on a page past its new end; the handler
+// turns that into a read failure of the file whose window it was.
+constexpr std::size_t kWindowBytes = std::size_t{1} << 21;
+
+struct Windows {
+    const char* begin[2] = {};
+    std::size_t length[2] = {};
+    int cut = -1;
+    sigjmp_buf jump;
+};
+// Static storage: it is written between the jump's setting and the jump.
+thread_local Windows windows;
+thread_local bool inWindows = false;
+struct sigaction busBefore {};
+
+void onBus(int signal, siginfo_t* info, void* context) {
+    if (inWindows) {
+        const auto* at = static_cast<const char*>(info->si_addr);
+        for (int k = 0; k < 2; ++k)
+            if (at >= windows.begin[k] && at < windows.begin[k] + windows.length[k]) {
+                windows.cut = k;
+                siglongjmp(windows.jump, 1);
+            }
+    }
+    // Not ours: whoever handled it before, else the default action.
+    if ((busBefore.sa_flags & SA_SIGINFO) != 0) return busBefore.sa_sigaction(signal, info, context);
+    if (busBefore.sa_handler != SIG_DFL && busBefore.sa_handler != SIG_IGN) return busBefore.sa_handler(signal);
+    ::sigaction(SIGBUS, &busBefore, nullptr);
+    ::raise(signal);
+}
+
+void catchCutFiles() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_sigaction = onBus;
+        // Not deferred: the jump leaves the handler, and SIGBUS must not stay blocked.
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &busBefore);
+    });
+}
+
+// Slices are kept from call to call: fresh ones would be zeroed and faulted
+// in every time.
+std::optional<ReadError> readInStepByCopy(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
+    thread_local std::vector<std::int32_t> gtSlice(kSliceLabels), rsSlice(kSliceLabels);
+    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSliceLabels) {
+        const std::size_t n = std::min(kSliceLabels, labels - done);
+        if (auto error = gt.read(gtSlice.data(), n)) return error;
+        if (auto error = rs.read(rsSlice.data(), n)) return error;
+        fn(gtSlice.data(), rsSlice.data(), n);
+    }
+    return std::nullopt;
+}
+
+void unmapWindows() {
+    for (int k = 0; k < 2; ++k)
+        if (windows.begin[k] != nullptr) ::munmap(const_cast<char*>(windows.begin[k]), windows.length[k]);
+    windows.begin[0] = windows.begin[1] = nullptr;
+}
+
+}  // namespace
+
+std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
+    LabelMapFile* files[2] = {&gt, &rs};
+    const std::size_t labels = gt.labelCount();
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    catchCutFiles();
+    windows = {};
+    if (sigsetjmp(windows.jump, 0) != 0) {
+        inWindows = false;
+        const int cut = windows.cut;
+        unmapWindows();
+        return files[cut]->cutShort();
+    }
+    for (std::size_t done = 0; done < labels;) {
+        const std::size_t n = std::min(kWindowBytes / 4, labels - done);
+        const std::int32_t* at[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::uint64_t first = files[k]->firstLabelAt_ + done * 4;
+            const std::uint64_t from = first / page * page;
+            const std::size_t length = static_cast<std::size_t>(first - from) + n * 4;
+            void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, files[k]->fd_, static_cast<off_t>(from));
+            if (mapped == MAP_FAILED) {
+                const int error = errno;
+                unmapWindows();
+                // A file that cannot be mapped at all is read instead.
+                if (done == 0) return readInStepByCopy(gt, rs, fn);
+                return problem(ReadFailure::Unreadable, files[k]->path_, {}, "cannot read it: " + systemReason(error));
+            }
+            windows.begin[k] = static_cast<const char*>(mapped);
+            windows.length[k] = length;
+            at[k] = reinterpret_cast<const std::int32_t*>(windows.begin[k] + (first - from));
+        }
+        inWindows = true;
+        try {
+            fn(at[0], at[1], n);
+        } catch (...) {
+            inWindows = false;
+            unmapWindows();
+            throw;
+        }
+        inWindows = false;
+        unmapWindows();
+        done += n;
+    }
+    // Cut within its last page, a file reads as zeros there, not SIGBUS.
+    for (LabelMapFile* file : files) {
+        struct stat info {};
+        if (::fstat(file->fd_, &info) != 0 ||
+            static_cast<std::uint64_t>(info.st_size) < file->firstLabelAt_ + labels * std::uint64_t{4})
+            return file->cutShort();
     }
     return std::nullopt;
 }

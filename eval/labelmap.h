@@ -90,6 +90,9 @@ private:
     std::variant<LabelMap, ReadError> value_;
 };
 
+// Receives two maps' labels in step: count of each, from gt and rs.
+using PairSink = std::function<void(const std::int32_t* gt, const std::int32_t* rs, std::size_t count)>;
+
 // A label-map file opened and checked (header, size against the file's
 // length), ready to be read slice by slice.
 class LabelMapFile {
@@ -110,30 +113,23 @@ public:
     std::optional<ReadError> read(std::int32_t* out, std::size_t count);
 
 private:
+    friend std::optional<ReadError> readInStep(LabelMapFile&, LabelMapFile&, const PairSink&);
     LabelMapFile(std::filesystem::path path, int fd, PageSize size) : path_(std::move(path)), fd_(fd), size_(size) {}
+    ReadError cutShort() const;
     std::filesystem::path path_;
     int fd_;
     PageSize size_;
+    std::uint64_t firstLabelAt_ = 0;
 };
 
 // Labels a slice when a map is streamed: two such slices stay in cache
 // between the reads and the work on them (twice that falls out).
 inline constexpr std::size_t kSliceLabels = std::size_t{1} << 14;
 
-// Reads two opened maps of one size in step, a slice of each at a time, into
-// fn(gt, rs, count); the first read failure. The slices are kept from call
-// to call: fresh ones would be zeroed and faulted in every time.
-template <class Fn>
-std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, Fn&& fn) {
-    thread_local std::vector<std::int32_t> gtSlice(kSliceLabels), rsSlice(kSliceLabels);
-    for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSliceLabels) {
-        const std::size_t n = std::min(kSliceLabels, labels - done);
-        if (auto error = gt.read(gtSlice.data(), n)) return error;
-        if (auto error = rs.read(rsSlice.data(), n)) return error;
-        fn(gtSlice.data(), rsSlice.data(), n);
-    }
-    return std::nullopt;
-}
+// Reads two opened maps of one size in step, from their first labels, into
+// fn(gt, rs, count) a piece at a time; the first read failure. A file cut
+// short while it is read is such a failure.
+std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn);
 
 // Reads a label map of size.width x size.height labels, or, with readHeader, of
 // the size its 8-byte header gives; that size is then stored into `size`, but
