@@ -294,6 +294,9 @@ void unmapWindows() {
 std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
     LabelMapFile* files[2] = {&gt, &rs};
     const std::size_t labels = gt.labelCount();
+    // Below a window, mapping costs more than the copy it saves, and with
+    // several workers their mmap and munmap calls wait on each other.
+    if (labels < kWindowBytes / 4) return readInStepByCopy(gt, rs, fn);
     const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     catchCutFiles();
     windows = {};
