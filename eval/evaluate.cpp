@@ -52,10 +52,10 @@ PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t 
     return out;
 }
 
-// Streams both files through the counter a slice at a time, so neither map
-// is ever held whole: memory stays small and the pixels are counted while
-// still in cache. Gives up (nullopt) at the first sign of trouble, which the
-// caller then reports by reading the maps one after the other.
+// Streams both files through the counter a piece at a time, so neither map
+// is ever held whole and memory stays small. Gives up (nullopt) at the
+// first sign of trouble, which the caller then reports by reading the maps
+// one after the other.
 std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, const std::filesystem::path& gtPath,
                                                 const std::filesystem::path& rsPath, const Weights& weights) {
     auto gtOpened = LabelMapFile::open(gtPath, request.page.readHeader, request.size);
