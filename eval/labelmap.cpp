@@ -213,6 +213,14 @@ ReadError LabelMapFile::cutShort() const {
     return problem(ReadFailure::Unreadable, path_, {}, "it ended while being read");
 }
 
+std::optional<ReadError> LabelMapFile::shorterThanItWas() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 ||
+        static_cast<std::uint64_t>(info.st_size) < firstLabelAt_ + labelCount() * std::uint64_t{4})
+        return cutShort();
+    return std::nullopt;
+}
+
 std::optional<ReadError> LabelMapFile::read(std::int32_t* out, std::size_t count) {
     errno = 0;
     if (!readFully(fd_, out, count * 4)) {
@@ -239,7 +247,7 @@ struct Windows {
 };
 // Static storage: it is written between the jump's setting and the jump.
 thread_local Windows windows;
-thread_local bool inWindows = false;
+thread_local volatile std::sig_atomic_t inWindows = 0;
 struct sigaction busBefore {};
 
 void onBus(int signal, siginfo_t* info, void* context) {
@@ -301,10 +309,12 @@ std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const Pa
     catchCutFiles();
     windows = {};
     if (sigsetjmp(windows.jump, 0) != 0) {
-        inWindows = false;
-        const int cut = windows.cut;
+        inWindows = 0;
+        const LabelMapFile& file = *files[windows.cut];
         unmapWindows();
-        return files[cut]->cutShort();
+        // Still whole, the file could not be read from its device.
+        if (auto error = file.shorterThanItWas()) return error;
+        return problem(ReadFailure::Unreadable, file.path_, {}, "cannot read it: " + systemReason(EIO));
     }
     for (std::size_t done = 0; done < labels;) {
         const std::size_t n = std::min(kWindowBytes / 4, labels - done);
@@ -325,25 +335,21 @@ std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const Pa
             windows.length[k] = length;
             at[k] = reinterpret_cast<const std::int32_t*>(windows.begin[k] + (first - from));
         }
-        inWindows = true;
+        inWindows = 1;
         try {
             fn(at[0], at[1], n);
         } catch (...) {
-            inWindows = false;
+            inWindows = 0;
             unmapWindows();
             throw;
         }
-        inWindows = false;
+        inWindows = 0;
         unmapWindows();
         done += n;
     }
     // Cut within its last page, a file reads as zeros there, not SIGBUS.
-    for (LabelMapFile* file : files) {
-        struct stat info {};
-        if (::fstat(file->fd_, &info) != 0 ||
-            static_cast<std::uint64_t>(info.st_size) < file->firstLabelAt_ + labels * std::uint64_t{4})
-            return file->cutShort();
-    }
+    for (const LabelMapFile* file : files)
+        if (auto error = file->shorterThanItWas()) return error;
     return std::nullopt;
 }
 

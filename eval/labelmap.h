@@ -116,6 +116,8 @@ private:
     friend std::optional<ReadError> readInStep(LabelMapFile&, LabelMapFile&, const PairSink&);
     LabelMapFile(std::filesystem::path path, int fd, PageSize size) : path_(std::move(path)), fd_(fd), size_(size) {}
     ReadError cutShort() const;
+    // cutShort() if the file no longer holds all its labels.
+    std::optional<ReadError> shorterThanItWas() const;
     std::filesystem::path path_;
     int fd_;
     PageSize size_;
