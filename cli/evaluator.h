@@ -34,7 +34,6 @@ struct Options {
     std::vector<std::filesystem::path> participants;   // its folders
 };
 
-
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
 
 // Parses the command line. Returns an exit code when the program should stop

@@ -136,6 +136,9 @@ std::string systemReason(int error) { return std::generic_category().message(err
 
 // Reading a whole map in slices keeps each in cache for the negative-label check.
 constexpr std::size_t kWholeMapSlice = std::size_t{1} << 16;
+// Labels a slice when a map is streamed: two such slices stay in cache
+// between the reads and the work on them (twice that falls out).
+constexpr std::size_t kSliceLabels = std::size_t{1} << 14;
 
 // Eight independent lanes, so the compiler turns the loop into vector ORs.
 bool anyNegative(const std::int32_t* labels, std::size_t count) {

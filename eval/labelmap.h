@@ -124,10 +124,6 @@ private:
     std::uint64_t firstLabelAt_ = 0;
 };
 
-// Labels a slice when a map is streamed: two such slices stay in cache
-// between the reads and the work on them (twice that falls out).
-inline constexpr std::size_t kSliceLabels = std::size_t{1} << 14;
-
 // Reads two opened maps of one size in step, from their first labels, into
 // fn(gt, rs, count) a piece at a time; the first read failure. A file cut
 // short while it is read is such a failure.
