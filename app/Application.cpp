@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "app/Application.h"
 
-#include "Logo.h"
+#include "app/Logo.h"
 #include "corvanel_version.h"
 
 #include <QFileInfo>

@@ -1,11 +1,13 @@
-#include "DiagnosisPanel.h"
+#include "app/DiagnosisPanel.h"
 
-#include "errorview.h"
-#include "imagecontrol.h"
-#include "scores.h"
+#include "imaging/errorview.h"
+#include "imaging/imagecontrol.h"
+#include "eval/scores.h"
+#include "run/runner.h"
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -33,8 +35,6 @@ QString statusText(RegionStatus s) {
 }
 
 QString levelText(Level level) { return level == Level::Words ? QStringLiteral("words") : QStringLiteral("lines"); }
-
-QString fileName(const std::filesystem::path& path) { return QString::fromStdString(path.filename().string()); }
 
 QIcon swatch(RegionStatus s) {
     QPixmap pixmap(10, 10);
@@ -144,7 +144,7 @@ void DiagnosisPanel::fitParent() {
 
 void DiagnosisPanel::setSubject(Subject subject, bool reread) {
     if (hasSubject_ && subject == subject_ && !reread) {
-        subject_.page = std::move(subject.page);  // the same page; the copy may have been converted
+        subject_.picture = std::move(subject.picture);  // the same page; the copy may have been converted
         return;
     }
     hasSubject_ = true;
@@ -152,56 +152,65 @@ void DiagnosisPanel::setSubject(Subject subject, bool reread) {
     evaluate(reread);
 }
 
+QString DiagnosisPanel::missingMaps() const {
+    QStringList why;
+    for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
+        const auto path = subject_.workspace.mapPath(kind, subject_.level, subject_.page);
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec))
+            why << QStringLiteral("There is no %1 label map %2.")
+                       .arg(kind == MapKind::GroundTruth ? "ground-truth" : "result",
+                            QFile::decodeName(subject_.workspace.shown(path).c_str()));
+    }
+    return why.join(QLatin1Char('\n'));
+}
+
 void DiagnosisPanel::evaluate(bool reread) {
     diagnosis_.reset();
     errorView_ = QImage();
     problem_.clear();
     display_->setHighlight(std::nullopt);
+    const bool page = hasSubject_ && !subject_.page.empty();
     if (!showErrors->isChecked()) {
-        // Nothing is evaluated until asked for; the maps are let go.
+        // Nothing is evaluated until asked for; the maps are let go. A page
+        // without its maps says so all the same.
         loaded_ = PageEvaluation();
-        problem_ = QStringLiteral("Tick \"Show errors\" to see what became of each region.");
-    } else if (!hasSubject_ || subject_.pagePath.empty()) {
+        loadedFrom_.reset();
+        problem_ = page ? missingMaps() : QString();
+        if (problem_.isEmpty()) problem_ = QStringLiteral("Tick \"Show errors\" to see what became of each region.");
+    } else if (!page) {
         problem_ = QStringLiteral("No page is shown.");
     } else if (const std::int32_t T = parseThreshold(subject_.thresholdText.toStdString());
                !thresholdProblem(T).empty()) {
         problem_ = QString::fromStdString(thresholdProblem(T));
     } else {
-        const PageContext page{subject_.workspace, subject_.pagePath, subject_.level, subject_.readHeader};
-        const bool same = !reread && loaded_.success && loadedFrom_.workspace == page.workspace &&
-                          loadedFrom_.pagePath == page.pagePath && loadedFrom_.level == page.level &&
-                          loadedFrom_.readHeader == page.readHeader && loadedSize_ == subject_.size;
-        if (!same) {
-            PageRequest request;
-            request.page = page;
-            request.size = subject_.size;
-            request.threshold = T;
-            request.diagnose = true;
-            request.keepMaps = true;
-            loaded_ = EvaluatePage(request);
-            loadedFrom_ = page;
-            loadedSize_ = subject_.size;
-        }
-        if (!loaded_.success) {
-            QStringList why;
-            for (const std::string& m : loaded_.messages) why << QString::fromStdString(m);
-            if (why.isEmpty()) {
-                for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
-                    const auto path = labelMapPath(page.workspace, kind, page.level, page.pagePath);
-                    std::error_code ec;
-                    if (!std::filesystem::exists(path, ec))
-                        why << QStringLiteral("There is no %1 label map %2.")
-                                   .arg(kind == MapKind::GroundTruth ? "ground-truth" : "result",
-                                        QString::fromStdString(path.lexically_relative(page.workspace).string()));
-                }
+        // The threshold alone changed: the maps and overlaps read stay good.
+        const auto readAs = [](Subject s) {
+            s.thresholdText.clear();
+            s.picture = QImage();
+            return s;
+        };
+        if (reread || !loaded_.success || !loadedFrom_ || !(*loadedFrom_ == readAs(subject_))) {
+            RunSettings settings;
+            settings.level = subject_.level;
+            settings.readHeader = subject_.readHeader;
+            settings.threshold = T;
+            settings.diagnose = true;
+            settings.keepMaps = true;
+            PageOutcome outcome = evaluatePage(subject_.workspace, settings, subject_.page, subject_.size);
+            loaded_ = outcome.evaluated ? std::move(outcome.evaluation) : PageEvaluation();
+            loadedFrom_ = readAs(subject_);
+            if (!outcome.evaluated) {
+                QStringList why;
+                for (const std::string& m : boxTexts(outcome.failures)) why << QString::fromStdString(m);
+                problem_ = why.isEmpty() ? missingMaps() : why.join(QLatin1Char('\n'));
             }
-            problem_ = why.join(QLatin1Char('\n'));
-            loaded_ = PageEvaluation();
-        } else if (loaded_.diagnosis->threshold() == T) {
-            diagnosis_ = loaded_.diagnosis;
-        } else {
-            diagnosis_ = std::make_shared<const PageDiagnosis>(loaded_.diagnosis->atThreshold(T));
         }
+        // Not evaluated: problem_ says why.
+        if (loaded_.success)
+            diagnosis_ = loaded_.diagnosis->threshold() == T
+                             ? loaded_.diagnosis
+                             : std::make_shared<const PageDiagnosis>(loaded_.diagnosis->atThreshold(T));
     }
     showDiagnosis();
     showView();
@@ -221,7 +230,7 @@ void DiagnosisPanel::showDiagnosis() {
     underCursor->setToolTip(QString());
     const PageDiagnosis& d = *diagnosis_;
     caption->setText(QStringLiteral("%1, %2, threshold %3")
-                         .arg(fileName(subject_.pagePath), levelText(subject_.level))
+                         .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level))
                          .arg(d.threshold()));
     caption->setToolTip(caption->text());
 
@@ -269,7 +278,8 @@ void DiagnosisPanel::showView() {
         display_->clearViewInstead();
         return;
     }
-    if (errorView_.isNull()) errorView_ = imaging::paintErrorView(subject_.page, *loaded_.gtMap, *loaded_.rsMap, *diagnosis_);
+    if (errorView_.isNull())
+        errorView_ = imaging::paintErrorView(subject_.picture, *loaded_.gtMap, *loaded_.rsMap, *diagnosis_);
     display_->setViewInstead(errorView_);
 }
 

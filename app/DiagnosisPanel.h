@@ -1,7 +1,8 @@
 #pragma once
 
-#include "diagnosis.h"
-#include "evaluate.h"
+#include "eval/diagnosis.h"
+#include "eval/evaluate.h"
+#include "run/workspace.h"
 
 #include <QFrame>
 #include <QImage>
@@ -31,16 +32,16 @@ public:
     // What the panel evaluates: the page in the window's hidden copy and the
     // choices of the window's controls.
     struct Subject {
-        std::filesystem::path workspace;
-        std::filesystem::path pagePath;  // empty: no page
-        QImage page;
+        Workspace workspace;  // with the participant whose results are shown
+        std::string page;     // the page's name; empty: no page
+        QImage picture;
         PageSize size;
         Level level = Level::Lines;
         bool readHeader = false;
         QString thresholdText;
         friend bool operator==(const Subject& a, const Subject& b) {
-            return a.workspace == b.workspace && a.pagePath == b.pagePath && a.size == b.size &&
-                   a.level == b.level && a.readHeader == b.readHeader && a.thresholdText == b.thresholdText;
+            return a.workspace == b.workspace && a.page == b.page && a.size == b.size && a.level == b.level &&
+                   a.readHeader == b.readHeader && a.thresholdText == b.thresholdText;
         }
     };
 
@@ -79,11 +80,13 @@ private:
     imaging::ImageControl* display_;
     Subject subject_;
     bool hasSubject_ = false;
+    // Says which of the page's maps are missing; empty when both are there.
+    QString missingMaps() const;
+
     // The page as last read: both maps and the diagnosis at the threshold
-    // they were read with.
+    // they were read with, and what they were read as.
     PageEvaluation loaded_;
-    PageContext loadedFrom_;
-    PageSize loadedSize_;
+    std::optional<Subject> loadedFrom_;
     std::shared_ptr<const PageDiagnosis> diagnosis_;
     QString problem_;
     QImage errorView_;  // of diagnosis_; null until wanted

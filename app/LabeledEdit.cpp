@@ -1,4 +1,4 @@
-#include "LabeledEdit.h"
+#include "app/LabeledEdit.h"
 
 #include <QEvent>
 #include <QFontInfo>

@@ -1,6 +1,6 @@
-#include "Logo.h"
+#include "app/Logo.h"
 
-#include "Look.h"
+#include "app/Look.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

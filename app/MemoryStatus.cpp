@@ -1,4 +1,4 @@
-#include "MemoryStatus.h"
+#include "app/MemoryStatus.h"
 
 #include <charconv>
 #include <fstream>

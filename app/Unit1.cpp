@@ -1,18 +1,19 @@
-#include "Unit1.h"
+#include "app/Unit1.h"
 
-#include "DiagnosisPanel.h"
-#include "LabeledEdit.h"
-#include "Look.h"
-#include "MemoryStatus.h"
-#include "Unit5.h"
-#include "batch.h"
+#include "app/DiagnosisPanel.h"
+#include "app/LabeledEdit.h"
+#include "app/Look.h"
+#include "app/MemoryStatus.h"
+#include "app/Unit5.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -26,6 +27,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -104,11 +106,23 @@ LabeledEdit* field(QWidget* parent, const char* name, const QString& caption, Po
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent, std::filesystem::path workspace, bool listWorkspace)
-    : QWidget(parent), workspace_(std::move(workspace)) {
-    if (workspace_.empty())
-        workspace_ = std::filesystem::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
-    listedFolder_ = (listWorkspace ? workspace_ : std::filesystem::current_path()) / "images";
+TForm1::TForm1(QWidget* parent, std::filesystem::path workspace, bool listWorkspace,
+               std::filesystem::path programFolder)
+    : QWidget(parent), listsWorkspace_(listWorkspace) {
+    if (workspace.empty()) {
+        if (programFolder.empty())
+            programFolder = std::filesystem::path(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString());
+        // Installed, the program's folder is /usr/bin: nothing there is ours
+        // to read or write.
+        std::error_code ec;
+        if (std::filesystem::is_directory(Workspace::imagesFolderOf(programFolder), ec))
+            workspace = programFolder;
+        else
+            askForWorkspace_ = true;
+    }
+    workspace_ = Workspace(workspace);
+    if (!workspace_.empty())
+        listedFolder_ = Workspace::imagesFolderOf(listWorkspace ? workspace_.root() : std::filesystem::current_path());
 
     showMessage = [this](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
@@ -118,9 +132,13 @@ TForm1::TForm1(QWidget* parent, std::filesystem::path workspace, bool listWorksp
         QApplication::restoreOverrideCursor();
     };
     sleepMs = [](int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); };
+    chooseFolder = [this] {
+        const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open workspace"));
+        return std::filesystem::path(QFile::encodeName(folder).toStdString());
+    };
 
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(listWorkspace ? caption + QStringLiteral(" - ") + QFile::decodeName(workspace_.c_str()) : caption);
+    setTitle();
     setFont(formFont());
 
     buildTopStrip();
@@ -157,7 +175,14 @@ TForm1::TForm1(QWidget* parent, std::filesystem::path workspace, bool listWorksp
 
     Form5 = new TForm5(this);
 
+    fillParticipants();
     bindEvents();
+}
+
+void TForm1::setTitle() {
+    setWindowTitle(listsWorkspace_ && !workspace_.empty()
+                       ? caption + QStringLiteral(" - ") + QFile::decodeName(workspace_.root().c_str())
+                       : caption);
 }
 
 TForm1::~TForm1() = default;
@@ -182,6 +207,14 @@ void TForm1::buildTopStrip() {
     CheckBox1 = captioned<QCheckBox>(GroupBox3, "CheckBox1", QStringLiteral("Bounding Boxes"), {21, 16, 124, 17});
 
     Button1 = captioned<QPushButton>(Panel1, "Button1", QStringLiteral("About"), {656, 16, 97, 25});
+
+    ParticipantGroup = captioned<QGroupBox>(Panel1, "ParticipantGroup", QStringLiteral("Results of"), {760, 8, 177, 41});
+    ParticipantBox = place<QComboBox>(ParticipantGroup, "ParticipantBox", {8, 14, 161, 21});
+    ParticipantBox->setAccessibleName(QStringLiteral("Results of"));
+    OpenWorkspaceButton = captioned<QPushButton>(Panel1, "OpenWorkspaceButton", QStringLiteral("Open workspace..."),
+                                                 {1048, 16, 121, 25});
+    OpenWorkspaceButton->setShortcut(QKeySequence::Open);
+    OpenWorkspaceButton->setToolTip(QStringLiteral("Open another workspace (Ctrl+O)"));
 
     GroupBox4 = captioned<QGroupBox>(Panel1, "GroupBox4", QStringLiteral("New Dat Files"), {944, 8, 97, 41});
     CheckBox3 = captioned<QCheckBox>(GroupBox4, "CheckBox3", QStringLiteral("Read Ix,Iy"), {13, 16, 76, 17});
@@ -309,6 +342,8 @@ void TForm1::bindEvents() {
     connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
+    connect(OpenWorkspaceButton, &QPushButton::clicked, this, &TForm1::OpenWorkspaceClick);
+    connect(ParticipantBox, &QComboBox::currentIndexChanged, this, &TForm1::ParticipantBoxChange);
     connect(LabeledEdit13, &QLineEdit::textChanged, this, [this] { updateDiagnosis(); });
 
     // Keyboard and mouse both change the selection; a press on the entry that
@@ -344,7 +379,7 @@ void TForm1::fillFileList() {
     {
         const QSignalBlocker blocker(FileListBox1);
         FileListBox1->clear();
-        pageNames_ = listPages(listedFolder_);
+        pageNames_ = workspace_.empty() ? std::vector<std::string>() : listPages(listedFolder_);
         for (const std::string& name : pageNames_) FileListBox1->addItem(QFile::decodeName(name.c_str()));
     }
     remembered_ = -1;
@@ -366,6 +401,10 @@ void TForm1::showEvent(QShowEvent* event) {
     shownBefore_ = true;
     fillFileList();
     FormShow();
+    // Asked once the window is on the screen, from the event loop.
+    if (askForWorkspace_) QTimer::singleShot(0, this, [this] {
+            if (askForWorkspace_) OpenWorkspaceClick();
+        });
 }
 
 void TForm1::showSplash() {
@@ -401,5 +440,57 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormClose() { overlayBuffer_.reset(); }
 
 void TForm1::Button1Click() { Form5->exec(); }
+
+void TForm1::OpenWorkspaceClick() {
+    const std::filesystem::path folder = chooseFolder();
+    if (!folder.empty()) openWorkspace(folder);
+}
+
+void TForm1::openWorkspace(const std::filesystem::path& folder) {
+    auto opened = Workspace::open(folder);
+    if (const auto* why = std::get_if<std::string>(&opened)) {
+        showMessage(QStringLiteral("Cannot open the workspace: %1.").arg(QFile::decodeName(why->c_str())));
+        return;
+    }
+    workspace_ = std::get<Workspace>(std::move(opened));
+    listsWorkspace_ = true;
+    askForWorkspace_ = false;
+    listedFolder_ = workspace_.imagesFolder();
+    setTitle();
+    // Nothing of the last workspace's page may stand in for this one's.
+    pageLoaded_ = false;
+    pageSize_ = {};
+    hiddenPagePath_.clear();
+    overlayBuffer_.reset();
+    ImagXpress7_1->setHDIB(imaging::Bitmap());
+    ImagXpress7_2->setHDIB(imaging::Bitmap());
+    for (LabeledEdit* field : {LabeledEdit3, LabeledEdit1, LabeledEdit2}) field->clear();
+    fillParticipants();
+    fillFileList();
+}
+
+void TForm1::fillParticipants() {
+    participants_ = workspace_.participants();
+    // A workspace of the usual layout whose results are not there yet.
+    if (participants_.empty() && !workspace_.empty())
+        participants_.push_back({"results", workspace_.defaultResultsFolder()});
+    {
+        const QSignalBlocker blocker(ParticipantBox);
+        ParticipantBox->clear();
+        for (const Participant& p : participants_) ParticipantBox->addItem(QFile::decodeName(p.name.c_str()));
+    }
+    ParticipantBox->setEnabled(!participants_.empty());
+    // results/ when it holds any, else the first participant.
+    if (!participants_.empty() && workspace_.resultsFolder() != participants_.front().folder)
+        workspace_.setResultsFolder(participants_.front().folder);
+}
+
+void TForm1::ParticipantBoxChange() {
+    const int row = ParticipantBox->currentIndex();
+    if (row < 0 || static_cast<std::size_t>(row) >= participants_.size()) return;
+    if (workspace_.setResultsFolder(participants_[static_cast<std::size_t>(row)].folder)) return;
+    Redraw();
+    updateDiagnosis(/*reread=*/true);
+}
 
 }  // namespace corvanel::app

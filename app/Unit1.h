@@ -1,7 +1,8 @@
 #pragma once
 
-#include "batch.h"
-#include "imagecontrol.h"
+#include "run/runner.h"
+#include "run/workspace.h"
+#include "imaging/imagecontrol.h"
 
 #include <QString>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -32,11 +34,14 @@ class TForm5;
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // The workspace is the executable's folder unless one is given. The page
+    // The workspace is the program's folder unless one is given. The page
     // list comes from the current directory at this moment, or, with
     // `listWorkspace`, from the workspace's own images folder; the title then
-    // names the workspace.
-    explicit TForm1(QWidget* parent = nullptr, std::filesystem::path workspace = {}, bool listWorkspace = false);
+    // names the workspace. A program folder (by default the executable's)
+    // that holds no images/ is never used: the window starts without a
+    // workspace and asks for one once it is shown.
+    explicit TForm1(QWidget* parent = nullptr, std::filesystem::path workspace = {}, bool listWorkspace = false,
+                    std::filesystem::path programFolder = {});
     ~TForm1() override;
 
     static const QString caption;
@@ -45,6 +50,8 @@ public:
     // tests replace them to read the texts instead of blocking.
     std::function<void(const QString& text)> showMessage;
     std::function<void(int milliseconds)> sleepMs;
+    // Asks for a workspace folder; empty when the user gave none.
+    std::function<std::filesystem::path()> chooseFolder;
 
     // Selects entry `row` of the file list without running its handler; the
     // remembered entry stays as it was (the batch walks the list this way).
@@ -56,8 +63,12 @@ public:
     // The name of the list's selected entry; empty when none is selected.
     std::string selectedPageName() const;
 
-    // The folder of the executable, where every input and output lies.
-    const std::filesystem::path& workspace() const { return workspace_; }
+    // The folder where every input and output lies; empty while there is none.
+    const std::filesystem::path& workspace() const { return workspace_.root(); }
+    // Where the maps lie: the workspace with the chosen participant's results.
+    const Workspace& maps() const { return workspace_; }
+    // Opens another workspace: its pages are listed, its participants offered.
+    void openWorkspace(const std::filesystem::path& folder);
     // The folder the file list shows: <current directory at creation>/images.
     const std::filesystem::path& listedFolder() const { return listedFolder_; }
     const std::filesystem::path& currentPagePath() const { return currentPagePath_; }
@@ -78,6 +89,8 @@ public:
     void CheckBox3Click();
     void CheckBox4Click();
     void Button7Click();
+    void OpenWorkspaceClick();
+    void ParticipantBoxChange();
 
     // Shows the view the radio buttons choose: the plain page, or the
     // ground truth or the result painted over it.
@@ -105,6 +118,10 @@ public:
     QPushButton* Button1;
     QGroupBox* GroupBox4;
     QCheckBox* CheckBox3;
+    // Whose results the overlay, the evaluation and the error view use.
+    QGroupBox* ParticipantGroup;
+    QComboBox* ParticipantBox;
+    QPushButton* OpenWorkspaceButton;
 
     QListWidget* FileListBox1;
     imaging::ImageControl* ImagXpress7_1;
@@ -160,13 +177,14 @@ private:
     void buildWeightsPanel();
     void bindEvents();
     void fillFileList();
+    void fillParticipants();
+    void setTitle();
     void userSelected(int row);
     void showSplash();
     void buildOverlayBase();
     void paintLabelMap(MapKind kind);
     Level level() const;
-    RunSettings runSettings(std::int32_t threshold) const;
-    void showCounts(const Counts& counts, const Rates& rates);
+    void showCounts(const Counts& counts, const RateTexts& rates);
     void evaluateCurrentPage(const RunSettings& settings);
     void evaluateBatch(const RunSettings& settings);
     // Messages of an evaluation; ends the process on an allocation failure.
@@ -174,7 +192,10 @@ private:
     // Tells the diagnosis panel what is shown now.
     void updateDiagnosis(bool reread = false);
 
-    std::filesystem::path workspace_;
+    Workspace workspace_;
+    std::vector<Participant> participants_;  // ParticipantBox's entries
+    bool listsWorkspace_ = false;
+    bool askForWorkspace_ = false;
     std::filesystem::path listedFolder_;
     std::vector<std::string> pageNames_;  // the list's entries, as the file system spells them
     int remembered_ = -1;

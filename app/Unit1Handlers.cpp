@@ -1,10 +1,9 @@
 // TForm1's page selection, overlay and evaluation handlers.
 
-#include "DiagnosisPanel.h"
-#include "LabeledEdit.h"
-#include "Unit1.h"
-#include "imagesize.h"
-#include "overlay.h"
+#include "app/DiagnosisPanel.h"
+#include "app/LabeledEdit.h"
+#include "app/Unit1.h"
+#include "imaging/overlay.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -41,7 +40,7 @@ void TForm1::FileListBox1Change() {
     ++fileListChangeRuns_;
     // Only the name comes from the list: pages load from the workspace. The
     // path is the current page from here on, whatever follows.
-    currentPagePath_ = pagePath(workspace_, selectedPageName());
+    currentPagePath_ = workspace_.pageImage(selectedPageName());
     std::error_code ec;
     if (!std::filesystem::is_regular_file(currentPagePath_, ec)) {
         // The display keeps what it shows, but its size is not this page's.
@@ -102,8 +101,8 @@ void TForm1::Redraw() {
 void TForm1::updateDiagnosis(bool reread) {
     DiagnosisPanel::Subject s;
     s.workspace = workspace_;
-    s.pagePath = hiddenPagePath_;
-    s.page = ImagXpress7_2->image();
+    s.page = hiddenPagePath_.filename().string();
+    s.picture = ImagXpress7_2->image();
     s.size = {ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()};
     s.level = level();
     s.readHeader = CheckBox3->isChecked();
@@ -130,12 +129,12 @@ void TForm1::paintLabelMap(MapKind kind) {
     const std::string name = selectedPageName();
     if (name.empty() || !overlayBuffer_) return;
     // The overlay takes the page's name from the list's selection.
-    const auto path = labelMapPath(workspace_, kind, level(), pagePath(workspace_, name));
+    const auto path = workspace_.mapPath(kind, level(), name);
     // Painted as it is read, slice by slice; addressed and clipped by the
     // overlay's own size, whatever a header said.
     PageSize size = pageSize_;
     std::optional<imaging::OverlayPainter> painter;
-    const auto problem = streamLabelMap(path, CheckBox3->isChecked(), size, [&](const std::int32_t* labels, std::size_t n) {
+    const auto problem = streamLabelMap(path, kind, CheckBox3->isChecked(), size, [&](const std::int32_t* labels, std::size_t n) {
         if (!painter)
             painter.emplace(overlayBuffer_->data() + pixelOffset_, ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight(),
                             size.width);
@@ -144,7 +143,7 @@ void TForm1::paintLabelMap(MapKind kind) {
     if (problem) {
         // Whatever was painted before the problem goes: the page shows as it is.
         if (painter) buildOverlayBase();
-        if (!problem->message.empty()) showMessage(text(problem->message));
+        if (const std::string message = boxText(*problem); !message.empty()) showMessage(text(message));
         return;
     }
     pageSize_ = size;
@@ -163,22 +162,12 @@ void TForm1::CheckBox4Click() {
         w->setVisible(show);
 }
 
-RunSettings TForm1::runSettings(std::int32_t threshold) const {
-    RunSettings s;
-    s.workspace = workspace_;
-    s.level = level();
-    s.readHeader = CheckBox3->isChecked();
-    s.threshold = threshold;
-    s.weights = {Edit1->text().toStdString(), Edit2->text().toStdString(), Edit3->text().toStdString()};
-    return s;
-}
-
 void TForm1::showMessages(const std::vector<std::string>& messages, bool fatal) {
     for (const std::string& m : messages) showMessage(text(m));
     if (fatal) std::exit(-1);
 }
 
-void TForm1::showCounts(const Counts& c, const Rates& r) {
+void TForm1::showCounts(const Counts& c, const RateTexts& r) {
     LabeledEdit4->setText(number(c.N));
     LabeledEdit5->setText(number(c.M));
     LabeledEdit6->setText(number(c.one2one));
@@ -186,26 +175,33 @@ void TForm1::showCounts(const Counts& c, const Rates& r) {
     LabeledEdit8->setText(number(c.g_many2one));
     LabeledEdit11->setText(number(c.d_one2many));
     LabeledEdit12->setText(number(c.d_many2one));
-    LabeledEdit9->setText(text(r.drText));
-    LabeledEdit10->setText(text(r.raText));
-    LabeledEdit16->setText(text(r.fmText));
+    LabeledEdit9->setText(text(r.dr));
+    LabeledEdit10->setText(text(r.ra));
+    LabeledEdit16->setText(text(r.fm));
 }
 
 void TForm1::Button7Click() {
     // Between the pages of a batch the window answers events, this button
     // included; the running batch owns the report and the totals.
     if (batchRunning_) return;
+    if (workspace_.empty()) {
+        // Nothing to read, and no folder of ours to write the report into.
+        showMessage(QStringLiteral("No workspace is open: choose one with \"Open workspace...\" (Ctrl+O)."));
+        return;
+    }
     BusyCursor busy;
     threshold_ = parseThreshold(LabeledEdit13->text().toStdString());
-    const RunSettings settings = runSettings(threshold_);
-    if (const std::string problem = runProblem(settings); !problem.empty()) {
-        showMessage(text(problem));
+    const auto settings = settingsFromFields(level(), CheckBox3->isChecked(), threshold_,
+                                             {Edit1->text().toStdString(), Edit2->text().toStdString(),
+                                              Edit3->text().toStdString()});
+    if (const auto* problem = std::get_if<Failure>(&settings)) {
+        showMessage(text(boxText(*problem)));
         return;
     }
     if (CheckBox2->isChecked())
-        evaluateBatch(settings);
+        evaluateBatch(std::get<RunSettings>(settings));
     else
-        evaluateCurrentPage(settings);
+        evaluateCurrentPage(std::get<RunSettings>(settings));
     updateDiagnosis(/*reread=*/true);
 }
 
@@ -217,11 +213,12 @@ void TForm1::evaluateCurrentPage(const RunSettings& settings) {
         if (!name.empty())
             showMessage(text("Cannot read the page image " + name + "; the page was not evaluated"));
     } else {
-        const PageEvaluation e = evaluateSinglePage(settings, currentPagePath_, pageSize_);
-        showMessages(e.messages, e.fatal);
+        const PageOutcome page = evaluatePage(workspace_, settings, currentPagePath_.filename().string(), pageSize_);
+        const PageEvaluation& e = page.evaluation;
+        showMessages(boxTexts(page.failures), e.fatal);
         success_ = e.success;
         if (settings.readHeader && e.success) pageSize_ = e.size;
-        if (e.success) showCounts(e.counts, e.rates);
+        if (e.success) showCounts(e.counts, pageRateTexts(e.rates));
     }
     UpdateMemoryIndicator();
     QCoreApplication::processEvents();
@@ -233,7 +230,7 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
     hooks.pageCount = [this] { return static_cast<std::size_t>(FileListBox1->count()); };
     hooks.selectPage = [this](std::size_t i) {
         selectFromCode(static_cast<int>(i));
-        currentPagePath_ = pagePath(workspace_, selectedPageName());
+        currentPagePath_ = workspace_.pageImage(selectedPageName());
         success_ = false;
         return selectedPageName();
     };
@@ -241,7 +238,7 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
     hooks.batchTicked = [this] { return CheckBox2->isChecked(); };
     hooks.afterPage = [this](const PageOutcome& page, std::int64_t evaluated) {
         success_ = page.evaluated;
-        if (page.evaluated) showCounts(page.evaluation.counts, page.evaluation.rates);
+        if (page.evaluated) showCounts(page.evaluation.counts, pageRateTexts(page.evaluation.rates));
         UpdateMemoryIndicator();
         LabeledEdit15->setText(number(evaluated));
         QCoreApplication::processEvents();
@@ -254,12 +251,12 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
         if (!pageLoaded_) return std::nullopt;
         return pageSize_;
     };
-    const auto result = runBatch(settings, reportPath(workspace_), loadPage, hooks,
+    const auto result = runBatch(workspace_, settings, workspace_.reportPath(), loadPage, hooks,
                                  [this](const std::string& m) { showMessage(text(m)); });
     batchRunning_ = false;
     if (!result) return;
     if (result->fatal) std::exit(-1);
-    showCounts(result->sums, result->rates);
+    showCounts(result->sums, batchRateTexts(result->rates));
 }
 
 }  // namespace corvanel::app

@@ -1,7 +1,7 @@
-#include "Unit5.h"
+#include "app/Unit5.h"
 
-#include "Look.h"
-#include "Logo.h"
+#include "app/Look.h"
+#include "app/Logo.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // corvanel: the viewer and evaluator.
 
-#include "Application.h"
-#include "Unit1.h"
-#include "imagesize.h"
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "imaging/imagesize.h"
 
 #include <QString>
 

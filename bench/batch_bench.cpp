@@ -2,12 +2,13 @@
 // against the floor: merely reading every label map of the level. With
 // --error-images, against the PNG encoder alone on the same pictures.
 
-#include "batch.h"
-#include "bench_support.h"
-#include "errorview.h"
-#include "evaluator.h"
-#include "qt_parts.h"
-#include "workspace.h"
+#include "bench/bench_support.h"
+#include "cli/evaluator.h"
+#include "cli/qt_parts.h"
+#include "imaging/errorview.h"
+#include "run/runner.h"
+#include "run/workspace.h"
+#include "tools/workspace.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -32,31 +33,36 @@ namespace {
 
 constexpr int kPages = 20;
 
-const fs::path& workspace() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("corvanel-batch-bench-" + std::to_string(::getpid()));
+const Workspace& workspace() {
+    static const Workspace ws = [] {
+        Workspace w(fs::temp_directory_path() / ("corvanel-batch-bench-" + std::to_string(::getpid())));
         synth::PageLayout layout;  // 2500 x 3500, 30 lines of 10 words
-        synth::writeWorkspace(d, kPages, layout);
-        return d;
+        synth::writeWorkspace(w.root(), kPages, layout);
+        return w;
     }();
-    return dir;
+    return ws;
 }
 
-void Floor(benchmark::State& state, const char* level) {
-    const std::vector<std::string> pages = listPages(workspace() / "images");
+cli::Options optionsAt(Level level, unsigned jobs) {
+    cli::Options options;
+    options.workspace = workspace().root();
+    options.level = level;
+    options.jobs = jobs;
+    options.report = workspace().root() / "bench-results.txt";
+    return options;
+}
+
+void Floor(benchmark::State& state, Level level) {
+    const std::vector<std::string> pages = workspace().pages();
     for (auto _ : state)
         for (const std::string& name : pages)
-            for (const char* side : {"gt", "results"})
-                benchmark::DoNotOptimize(readRaw(workspace() / side / level / (name + ".dat")));
+            for (const MapKind side : {MapKind::GroundTruth, MapKind::Result})
+                benchmark::DoNotOptimize(readRaw(workspace().mapPath(side, level, name)));
 }
 
-void Batch(benchmark::State& state, const char* level, bool errorImages) {
-    cli::Options options;
-    options.workspace = workspace();
-    options.level = level;
-    options.jobs = std::to_string(state.range(0));
-    options.report = workspace() / "bench-results.txt";
-    if (errorImages) options.errorImages = workspace() / "bench-errors";
+void Batch(benchmark::State& state, Level level, bool errorImages) {
+    cli::Options options = optionsAt(level, static_cast<unsigned>(state.range(0)));
+    if (errorImages) options.errorImages = workspace().root() / "bench-errors";
     for (auto _ : state) {
         std::ostringstream out, err;
         if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
@@ -64,13 +70,9 @@ void Batch(benchmark::State& state, const char* level, bool errorImages) {
 }
 
 // A 51-step sweep at one level, against the single-threshold Batch above.
-void Sweep(benchmark::State& state, const char* level) {
-    cli::Options options;
-    options.workspace = workspace();
-    options.level = level;
-    options.jobs = "1";
-    options.sweep = "50:100:1";
-    options.report = workspace() / "bench-results.txt";
+void Sweep(benchmark::State& state, Level level) {
+    cli::Options options = optionsAt(level, 1);
+    for (std::int32_t T = 50; T <= 100; ++T) options.sweep.push_back(T);
     for (auto _ : state) {
         std::ostringstream out, err;
         if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
@@ -81,11 +83,13 @@ void Sweep(benchmark::State& state, const char* level) {
 // both levels, against the ten single batches it replaces, with two jobs.
 const fs::path& participants() {
     static const fs::path dir = [] {
-        const fs::path d = workspace() / "participants";
+        const fs::path d = workspace().participantFolder("");
         for (int k = 1; k <= 5; ++k) {
-            fs::create_directories(d / ("p" + std::to_string(k)));
-            for (const char* level : {"lines", "words"})
-                fs::create_directory_symlink(workspace() / "results" / level, d / ("p" + std::to_string(k)) / level);
+            const fs::path p = workspace().participantFolder("p" + std::to_string(k));
+            fs::create_directories(p);
+            for (const Level level : {Level::Lines, Level::Words})
+                fs::create_directory_symlink(Workspace::levelFolder(workspace().resultsFolder(), level),
+                                             Workspace::levelFolder(p, level));
         }
         return d;
     }();
@@ -93,11 +97,10 @@ const fs::path& participants() {
 }
 
 void Rank(benchmark::State& state) {
-    cli::Options options;
-    options.workspace = workspace();
-    options.rank = true;
-    options.jobs = "2";
-    options.participants = {participants()};
+    cli::Options options = optionsAt(Level::Lines, 2);
+    options.report.reset();
+    options.rank.chosen = true;
+    options.rank.participants = {participants()};
     for (auto _ : state) {
         std::ostringstream out, err;
         if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
@@ -107,30 +110,23 @@ void Rank(benchmark::State& state) {
 void TenSingleBatches(benchmark::State& state) {
     for (auto _ : state)
         for (int k = 1; k <= 5; ++k)
-            for (const char* level : {"lines", "words"}) {
-                cli::Options options;
-                options.workspace = workspace();
-                options.level = level;
-                options.jobs = "2";
-                options.results = participants() / ("p" + std::to_string(k));
-                options.report = workspace() / "bench-results.txt";
+            for (const Level level : {Level::Lines, Level::Words}) {
+                cli::Options options = optionsAt(level, 2);
+                options.results = workspace().participantFolder("p" + std::to_string(k));
                 std::ostringstream out, err;
                 if (cli::run(options, out, err, false) != 0) state.SkipWithError(err.str().c_str());
             }
 }
 
 // Only the PNG encoder, on the error views the batch writes, one page after another.
-void PngEncoder(benchmark::State& state, const char* level) {
+void PngEncoder(benchmark::State& state, Level level) {
     std::vector<QImage> views;
     RunSettings s;
-    s.workspace = workspace();
-    s.level = std::string_view(level) == "words" ? Level::Words : Level::Lines;
+    s.level = level;
     s.diagnose = s.keepMaps = true;
-    for (const std::string& name : listPages(workspace() / "images")) {
-        const PageOutcome page = evaluateBatchPage(s, name, s.level, true, [](const fs::path&) {
-            return std::optional<PageSize>(PageSize{2500, 3500});
-        });
-        const QImage image = QImageReader(QString::fromStdString(pagePath(s.workspace, name).string())).read();
+    for (const std::string& name : workspace().pages()) {
+        const PageOutcome page = evaluatePage(workspace(), s, name, PageSize{2500, 3500});
+        const QImage image = QImageReader(QString::fromStdString(workspace().pageImage(name).string())).read();
         views.push_back(imaging::paintErrorView(image, *page.evaluation.gtMap, *page.evaluation.rsMap,
                                                 *page.evaluation.diagnosis));
     }
@@ -147,21 +143,22 @@ void PngEncoder(benchmark::State& state, const char* level) {
 }
 
 const bool registered = [] {
-    for (const char* level : {"lines", "words"}) {
-        benchmark::RegisterBenchmark((std::string("Floor/") + level).c_str(), Floor, level)
+    for (const Level level : {Level::Lines, Level::Words}) {
+        const std::string name = levelName(level);
+        benchmark::RegisterBenchmark(("Floor/" + name).c_str(), Floor, level)
             ->Unit(benchmark::kMillisecond);
         for (const bool images : {false, true})
-            benchmark::RegisterBenchmark((std::string(images ? "BatchErrorImages/" : "Batch/") + level).c_str(), Batch,
-                                         level, images)
+            benchmark::RegisterBenchmark(((images ? "BatchErrorImages/" : "Batch/") + name).c_str(), Batch, level,
+                                         images)
                 ->ArgName("jobs")
                 ->Arg(1)
                 ->Arg(2)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
-        benchmark::RegisterBenchmark((std::string("Sweep51/") + level).c_str(), Sweep, level)
+        benchmark::RegisterBenchmark(("Sweep51/" + name).c_str(), Sweep, level)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
-        benchmark::RegisterBenchmark((std::string("PngEncoder/") + level).c_str(), PngEncoder, level)
+        benchmark::RegisterBenchmark(("PngEncoder/" + name).c_str(), PngEncoder, level)
             ->ArgName("quality")->Arg(-1)->Arg(cli::kErrorImageQuality)
             ->Unit(benchmark::kMillisecond);
     }
@@ -179,5 +176,5 @@ int main(int argc, char** argv) {
     workspace();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    fs::remove_all(workspace());
+    fs::remove_all(workspace().root());
 }

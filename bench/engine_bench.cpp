@@ -2,10 +2,11 @@
 // from a warm cache) and against the literal dense algorithm, on 2500 x 3500
 // synthetic pages at line level, word level and a dense word level.
 
-#include "dense_reference.h"
-#include "bench_support.h"
-#include "evaluate.h"
-#include "synth.h"
+#include "tests/eval/dense_reference.h"
+#include "bench/bench_support.h"
+#include "eval/evaluate.h"
+#include "run/workspace.h"
+#include "tools/synth.h"
 
 #include <benchmark/benchmark.h>
 
@@ -37,28 +38,29 @@ const Case kCases[] = {
     {"dense", Level::Words, 60, 50},
 };
 
-fs::path workspace() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("corvanel-bench-" + std::to_string(::getpid()));
+const Workspace& workspace() {
+    static const Workspace ws = [] {
+        Workspace w(fs::temp_directory_path() / ("corvanel-bench-" + std::to_string(::getpid())));
         for (const Case& c : kCases) {
             synth::PageLayout layout;
             layout.lines = c.lines;
             layout.wordsPerLine = c.wordsPerLine;
             const synth::SyntheticPage page = synth::makePage(layout);
-            const std::string name = std::string(c.name) + ".tif.dat";
+            const std::string name = std::string(c.name) + ".tif";
             const bool lines = c.level == Level::Lines;
-            synth::writeLabelMap(d / "gt" / (lines ? "lines" : "words") / name, lines ? page.gtLines : page.gtWords);
-            synth::writeLabelMap(d / "results" / (lines ? "lines" : "words") / name,
-                                 lines ? page.rsLines : page.rsWords);
+            synth::writeLabelMap(w.mapPath(MapKind::GroundTruth, c.level, name), lines ? page.gtLines : page.gtWords);
+            synth::writeLabelMap(w.mapPath(MapKind::Result, c.level, name), lines ? page.rsLines : page.rsWords);
         }
-        return d;
+        return w;
     }();
-    return dir;
+    return ws;
 }
 
 PageRequest request(const Case& c) {
     PageRequest r;
-    r.page = {workspace(), workspace() / "images" / (std::string(c.name) + ".tif"), c.level, false};
+    r.pageName = std::string(c.name) + ".tif";
+    r.gtMap = workspace().mapPath(MapKind::GroundTruth, c.level, r.pageName);
+    r.rsMap = workspace().mapPath(MapKind::Result, c.level, r.pageName);
     r.size = {2500, 3500};
     return r;
 }
@@ -74,9 +76,7 @@ double peakMiBOfOneEvaluation(const PageRequest& r) {
 
 void Floor(benchmark::State& state, const Case* c) {
     const PageRequest r = request(*c);
-    const fs::path gt = labelMapPath(r.page.workspace, MapKind::GroundTruth, c->level, r.page.pagePath);
-    const fs::path rs = labelMapPath(r.page.workspace, MapKind::Result, c->level, r.page.pagePath);
-    for (auto _ : state) benchmark::DoNotOptimize(readRaw(gt) + readRaw(rs));
+    for (auto _ : state) benchmark::DoNotOptimize(readRaw(r.gtMap) + readRaw(r.rsMap));
 }
 
 void Engine(benchmark::State& state, const Case* c) {
@@ -98,9 +98,9 @@ void Engine(benchmark::State& state, const Case* c) {
 void InMemory(benchmark::State& state, const Case* c) {
     const PageRequest r = request(*c);
     PageSize size = r.size;
-    ReadResult gt = ReadGT(r.page, size);
-    ReadResult rs = ReadRS(r.page, size);
-    for (auto _ : state) benchmark::DoNotOptimize(evaluateMaps(gt.map(), rs.map(), r.threshold, Weights{}, true));
+    ReadResult gt = ReadGT(r.gtMap, false, size);
+    ReadResult rs = ReadRS(r.rsMap, false, size);
+    for (auto _ : state) benchmark::DoNotOptimize(evaluateMaps(gt.map(), rs.map(), r.threshold, Weights{}));
 }
 
 void Dense(benchmark::State& state, const Case* c) {
@@ -108,8 +108,8 @@ void Dense(benchmark::State& state, const Case* c) {
     Counts counts;
     for (auto _ : state) {
         PageSize size = r.size;
-        ReadResult gt = ReadGT(r.page, size);
-        ReadResult rs = ReadRS(r.page, size);
+        ReadResult gt = ReadGT(r.gtMap, false, size);
+        ReadResult rs = ReadRS(r.rsMap, false, size);
         counts = reference::denseEvaluate(gt.map(), rs.map(), r.threshold);
         benchmark::DoNotOptimize(counts);
     }
@@ -133,5 +133,5 @@ int main(int argc, char** argv) {
     workspace();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    fs::remove_all(workspace());
+    fs::remove_all(workspace().root());
 }

@@ -2,8 +2,8 @@
 // with and without its first paint; building an overlay base (8 bits, saved
 // to a buffer); loading and painting an overlay.
 
-#include "imagecontrol.h"
-#include "workspace.h"
+#include "imaging/imagecontrol.h"
+#include "tools/workspace.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,10 +6,11 @@
 // Every figure is for a warm page cache: each benchmark runs its batch once,
 // untimed, before measuring.
 
-#include "bench_support.h"
-#include "evaluator.h"
-#include "imagesize.h"
-#include "workspace.h"
+#include "bench/bench_support.h"
+#include "cli/evaluator.h"
+#include "run/workspace.h"
+#include "imaging/imagesize.h"
+#include "tools/workspace.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -61,7 +62,7 @@ extern "C" void removeAndExit(int signal) {
     ::_exit(128 + signal);
 }
 
-struct Workspace {
+struct BuiltWorkspace {
     fs::path dir;
     std::int64_t pages = 0;
     double pixels = 0;
@@ -76,21 +77,21 @@ std::uintmax_t folderBytes(const fs::path& dir) {
     return total;
 }
 
-std::vector<Workspace> built;  // for the summary
+std::vector<BuiltWorkspace> built;  // for the summary
 
 template <class Make>
-Workspace timedSetup(const fs::path& dir, std::int64_t pages, double pixels, Make make) {
+BuiltWorkspace timedSetup(const fs::path& dir, std::int64_t pages, double pixels, Make make) {
     const auto t0 = std::chrono::steady_clock::now();
     make(dir);
-    Workspace w{dir, pages, pixels, 0, 0};
+    BuiltWorkspace w{dir, pages, pixels, 0, 0};
     w.setupSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     w.bytes = folderBytes(dir);
     built.push_back(w);
     return w;
 }
 
-const Workspace& smallPages() {
-    static const Workspace w = timedSetup(root() / "many", kSmallPages, double(kSmallPages) * kSmallWidth * kSmallHeight,
+const BuiltWorkspace& smallPages() {
+    static const BuiltWorkspace w = timedSetup(root() / "many", kSmallPages, double(kSmallPages) * kSmallWidth * kSmallHeight,
                                           [](const fs::path& dir) {
                                               synth::PageLayout layout;
                                               layout.width = kSmallWidth;
@@ -102,8 +103,8 @@ const Workspace& smallPages() {
     return w;
 }
 
-const Workspace& referencePages() {
-    static const Workspace w = timedSetup(root() / "reference", kReferencePages, kReferencePages * 2500.0 * 3500.0,
+const BuiltWorkspace& referencePages() {
+    static const BuiltWorkspace w = timedSetup(root() / "reference", kReferencePages, kReferencePages * 2500.0 * 3500.0,
                                           [](const fs::path& dir) {
                                               synth::writeWorkspace(dir, kReferencePages, synth::PageLayout{});
                                           });
@@ -174,13 +175,14 @@ void writeTiledInk(const fs::path& path, const LabelMap& tile, std::int32_t side
                                  std::to_string(side));
 }
 
-const Workspace& hugePage() {
-    static const Workspace w = timedSetup(root() / "huge", 1, double(kHugeSide) * kHugeSide, [](const fs::path& dir) {
+const BuiltWorkspace& hugePage() {
+    static const BuiltWorkspace w = timedSetup(root() / "huge", 1, double(kHugeSide) * kHugeSide, [](const fs::path& dir) {
         const synth::SyntheticPage tile = synth::makePage(synth::PageLayout{});
         const std::string name = "huge.tif";
-        writeTiledInk(dir / "images" / name, tile.gtWords, kHugeSide);
-        writeTiled(dir / "gt" / "words" / (name + ".dat"), tile.gtWords, kHugeSide);
-        writeTiled(dir / "results" / "words" / (name + ".dat"), tile.rsWords, kHugeSide);
+        const corvanel::Workspace ws(dir);
+        writeTiledInk(ws.pageImage(name), tile.gtWords, kHugeSide);
+        writeTiled(ws.mapPath(MapKind::GroundTruth, Level::Words, name), tile.gtWords, kHugeSide);
+        writeTiled(ws.mapPath(MapKind::Result, Level::Words, name), tile.rsWords, kHugeSide);
     });
     return w;
 }
@@ -199,11 +201,11 @@ std::int64_t printed(const std::string& out, const std::string& key) {
     return std::stoll(out.substr(at + line.size()));
 }
 
-void Batch(benchmark::State& state, const Workspace& (*workspace)(), const char* jobs, const char* key) {
-    const Workspace& w = workspace();
+void Batch(benchmark::State& state, const BuiltWorkspace& (*workspace)(), unsigned jobs, const char* key) {
+    const BuiltWorkspace& w = workspace();
     cli::Options options;
     options.workspace = w.dir;
-    options.level = "words";
+    options.level = Level::Words;
     options.jobs = jobs;
     options.report = root() / "load-report.txt";
     std::string output;
@@ -249,17 +251,17 @@ void Batch(benchmark::State& state, const Workspace& (*workspace)(), const char*
 }
 
 const bool registered = [] {
-    for (const char* jobs : {"1", "2"})
-        benchmark::RegisterBenchmark((std::string("ManyPages/2000/jobs:") + jobs).c_str(), Batch, smallPages, jobs,
-                                     jobs[0] == '1' ? "many1" : "many2")
+    for (const unsigned jobs : {1u, 2u})
+        benchmark::RegisterBenchmark(("ManyPages/2000/jobs:" + std::to_string(jobs)).c_str(), Batch, smallPages, jobs,
+                                     jobs == 1 ? "many1" : "many2")
             ->Iterations(3)
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("HugePage/20000x20000/jobs:1", Batch, hugePage, "1", "huge")
+    benchmark::RegisterBenchmark("HugePage/20000x20000/jobs:1", Batch, hugePage, 1u, "huge")
         ->Iterations(2)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Reference/2500x3500/jobs:1", Batch, referencePages, "1", "reference")
+    benchmark::RegisterBenchmark("Reference/2500x3500/jobs:1", Batch, referencePages, 1u, "reference")
         ->Iterations(3)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
@@ -283,7 +285,7 @@ void summarise() {
                         ref->nsPerPixel, f->nsPerPixel / ref->nsPerPixel, kRatioGoal,
                         f->nsPerPixel / ref->nsPerPixel <= kRatioGoal ? "holds" : "FAILS");
     std::printf("Setup (workspaces built by this run):\n");
-    for (const Workspace& w : built)
+    for (const BuiltWorkspace& w : built)
         std::printf("  %-10s %7.1f s  %8.1f MiB on disk\n", w.dir.filename().c_str(), w.setupSeconds,
                     static_cast<double>(w.bytes) / (1 << 20));
 }

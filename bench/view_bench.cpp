@@ -5,10 +5,10 @@
 // painted error view, the line under the cursor as the pointer moves, and
 // selecting a problem region to its zoomed view.
 
-#include "DiagnosisPanel.h"
-#include "LabeledEdit.h"
-#include "Unit1.h"
-#include "workspace.h"
+#include "app/DiagnosisPanel.h"
+#include "app/LabeledEdit.h"
+#include "app/Unit1.h"
+#include "tools/workspace.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,10 @@
 #pragma once
 
-// corvanel-eval: options, parsing and the run, apart from main() so tests can
-// drive them directly.
+// corvanel-eval: its options, their parsing and the run they ask for, apart
+// from main() so tests and benchmarks can drive them directly.
+
+#include "eval/failure.h"
+#include "eval/scores.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -10,28 +13,36 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace corvanel::cli {
 
-struct Options {
+// What both commands take, each parsed and checked once.
+struct RunOptions {
     std::filesystem::path workspace;
-    std::string level = "lines";
-    std::string threshold = "90";
+    std::int32_t threshold = 90;
+    Weights weights;
     bool header = false;
-    std::optional<std::string> page;
-    std::string weights = "100,0,0";
-    std::string jobs;  // empty: the number of cores
-    std::optional<std::filesystem::path> json;
-    std::optional<std::filesystem::path> report;
-    std::optional<std::filesystem::path> errorImages;  // folder for <page>.<level>.errors.png
-    std::optional<std::filesystem::path> results;      // a participant's folder; default WORKSPACE/results
-    std::optional<std::filesystem::path> gt;           // default WORKSPACE/gt
-    std::optional<std::filesystem::path> csv;
-    std::optional<std::filesystem::path> markdown;
-    std::optional<std::string> sweep;                  // FROM:TO:STEP
-    std::optional<std::filesystem::path> plot;
+    unsigned jobs = 0;  // 0: one a core
+    std::optional<std::filesystem::path> gt, json, csv, plot;
+    std::vector<std::int32_t> sweep;  // empty: no sweep
     bool strict = false;
-    bool rank = false;                                 // the rank command
-    std::vector<std::filesystem::path> participants;   // its folders
+};
+
+// The rank command's own (rank.cpp).
+struct RankOptions {
+    bool chosen = false;
+    std::vector<std::filesystem::path> participants;
+    std::optional<std::filesystem::path> markdown;
+};
+
+struct Options : RunOptions {
+    Level level = Level::Lines;
+    std::optional<std::string> page;
+    std::optional<std::filesystem::path> report, results, errorImages;
+    RankOptions rank;
 };
 
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
@@ -43,5 +54,12 @@ std::optional<int> parse(int argc, const char* const* argv, Options& options, st
 
 // Runs the evaluation the options ask for; returns the exit code.
 int run(const Options& options, std::ostream& out, std::ostream& err, bool progress);
+
+// rank.cpp: the rank command on `app`, its options going into `options.rank`.
+CLI::App* addRankCommand(CLI::App& app, Options& options);
+// Why the options do not go together with rank, or nothing.
+std::optional<std::string> rankConflict(const Options& options);
+// The ranking the options ask for; returns the exit code.
+int runRank(const Options& options, std::ostream& out, std::ostream& err, bool progress);
 
 }  // namespace corvanel::cli

@@ -1,5 +1,5 @@
-#include "evaluator.h"
-#include "tiffsize.h"
+#include "cli/evaluator.h"
+#include "imaging/tiffsize.h"
 
 #include <exception>
 #include <iostream>

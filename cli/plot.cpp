@@ -1,6 +1,6 @@
-#include "plot.h"
+#include "cli/plot.h"
 
-#include "tables.h"
+#include "run/files.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -270,7 +270,7 @@ std::string writePlot(const fs::path& file, const std::vector<Curve>& curves) {
         if (!writer.write(image)) return failed(writer.errorString());
     }
     const QByteArray& data = bytes.data();
-    if (const auto why = writeWhole(file, std::string_view(data.constData(), static_cast<std::size_t>(data.size()))))
+    if (const auto why = writeWholeFile(file, std::string_view(data.constData(), static_cast<std::size_t>(data.size()))))
         return failed(QString::fromStdString(*why));
     return {};
 }

@@ -2,23 +2,14 @@
 
 // Threshold curves of a sweep, drawn to an SVG or PNG file.
 
+#include "run/results.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace corvanel::cli {
-
-struct CurvePoint {
-    int threshold;                     // percent
-    std::optional<double> DR, RA, FM;  // percent; nullopt where undefined (no regions)
-};
-
-struct Curve {
-    std::string participant;         // legend name, e.g. "baseline"; may be empty when there is one participant
-    std::string level;               // "lines" or "words"
-    std::vector<CurvePoint> points;  // ascending threshold
-};
 
 // Picture size; the height grows only when the legend needs more room.
 inline constexpr int kPlotWidth = 900;

@@ -1,18 +1,18 @@
 // corvanel-eval's Qt side, built as the module corvanel-eval-qt.so (and
 // linked straight into the tests and benchmarks): see qt_parts.h.
 
-#include "qt_parts.h"
+#include "cli/qt_parts.h"
 
-#include "errorview.h"
-#include "imagesize.h"
-#include "tables.h"
+#include "cli/plot.h"
+#include "imaging/errorview.h"
+#include "imaging/imagesize.h"
+#include "run/writers.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 
-#include <algorithm>
 #include <memory>
 
 namespace corvanel::cli {
@@ -21,32 +21,33 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes the page's error view into `folder`, whole or not at all; the
-// reason when it could not. The maps are read again, slice by slice, to
-// paint it with the evaluation's diagnosis.
-std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSettings& s, const fs::path& pageImage,
-                                           Level level, const PageEvaluation& e) {
-    const fs::path target = folder / imaging::errorImageName(pageImage.filename().string(), level);
-    const auto failed = [&](const std::string& why) { return "Cannot write the error image " + target.string() + ": " + why; };
+// Paints the page's error view from the maps it was evaluated from, read
+// again slice by slice, and writes it whole or not at all.
+std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
+    const fs::path target = r.target();
+    const auto failed = [&](std::string why) {
+        return Failure{FailureKind::Output, target, {}, {}, "error image", std::move(why)};
+    };
     // Without the page picture the regions are painted all the same.
     QImage page;
-    if (const std::unique_ptr<QFile> file = imaging::openImageFile(pageImage)) {
+    if (const std::unique_ptr<QFile> file = imaging::openImageFile(r.page)) {
         QImageReader reader;
-        imaging::prepareReader(reader, *file, pageImage);
+        imaging::prepareReader(reader, *file, r.page);
         reader.setAutoTransform(false);
         page = reader.read();
     }
+    const PageEvaluation& e = *r.evaluation;
     imaging::ErrorViewPainter painter(page, e.size, *e.diagnosis);
-    auto gtOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::GroundTruth, level, pageImage), s.readHeader, e.size);
-    auto rsOpened = LabelMapFile::open(labelMapPath(s.workspace, MapKind::Result, level, pageImage), s.readHeader, e.size);
+    auto gtOpened = LabelMapFile::open(r.maps.gt, r.readHeader, e.size, MapKind::GroundTruth);
+    auto rsOpened = LabelMapFile::open(r.maps.rs, r.readHeader, e.size, MapKind::Result);
     for (auto* opened : {&gtOpened, &rsOpened})
-        if (const auto* error = std::get_if<ReadError>(opened)) return failed(error->message);
+        if (const auto* error = std::get_if<Failure>(opened)) return failed(toolLine(*error));
     auto& gt = std::get<LabelMapFile>(gtOpened);
     auto& rs = std::get<LabelMapFile>(rsOpened);
-    if (const auto error = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* r, std::size_t n) {
-            painter.add(g, r, n);
+    if (const auto error = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* x, std::size_t n) {
+            painter.add(g, x, n);
         }))
-        return failed(error->message);
+        return failed(toolLine(*error));
     const QImage view = painter.finish();
     if (view.isNull()) return failed("not enough memory");
     QBuffer png;
@@ -55,8 +56,10 @@ std::optional<std::string> writeErrorImage(const fs::path& folder, const RunSett
     writer.setQuality(kErrorImageQuality);
     if (!writer.write(view)) return failed(writer.errorString().toStdString());
     // Written by its own bytes, so a name that is not UTF-8 stays as it is.
-    if (const auto why = writeWhole(target, std::string_view(png.data().constData(), static_cast<std::size_t>(png.data().size()))))
-        return failed(*why);
+    const QByteArray& bytes = png.data();
+    if (auto failure = writeOutput("error image", target,
+                                   std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+        return failure;
     return std::nullopt;
 }
 

@@ -6,9 +6,8 @@
 // of the program's start-up otherwise). Programs that link the module's code
 // (the tests, the benchmarks) use it directly.
 
-#include "batch.h"
-#include "evaluate.h"
-#include "plot.h"
+#include "run/results.h"
+#include "run/session.h"
 
 #include <filesystem>
 #include <optional>
@@ -25,11 +24,8 @@ struct QtParts {
     // The size of an image through Qt's readers (imaging::readImageSizeWithQt),
     // once readTiffSize has found no TIFF it reads.
     std::optional<PageSize> (*imageSize)(const std::filesystem::path& path);
-    // Writes the page's error view into `folder`, whole or not at all; the
-    // reason when it could not.
-    std::optional<std::string> (*writeErrorImage)(const std::filesystem::path& folder, const RunSettings& s,
-                                                  const std::filesystem::path& pageImage, Level level,
-                                                  const PageEvaluation& e);
+    // Writes the page's error view, whole or not at all; the failure when it could not.
+    std::optional<Failure> (*writeErrorImage)(const ErrorImageRequest& request);
     // See plot.h.
     std::string (*writePlot)(const std::filesystem::path& file, const std::vector<Curve>& curves);
     // Loads every image plugin, once; call it on the main thread.
@@ -40,11 +36,6 @@ struct QtParts {
 // plugins must not be loaded by a worker); null when it cannot be loaded,
 // the reason then said once on stderr.
 const QtParts* qtParts();
-
-// A page image's size: TIFF without Qt, anything else through the module.
-std::optional<PageSize> pageImageSize(const std::filesystem::path& path);
-// The module's part of it alone.
-std::optional<PageSize> qtImageSize(const std::filesystem::path& path);
 
 }  // namespace corvanel::cli
 

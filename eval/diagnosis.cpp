@@ -1,4 +1,4 @@
-#include "diagnosis.h"
+#include "eval/diagnosis.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -4,8 +4,8 @@
 // into one record per region, for the window's error view, the tool's JSON
 // and its error images alike.
 
-#include "matching.h"
-#include "overlap.h"
+#include "eval/matching.h"
+#include "eval/overlap.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "evaluate.h"
+#include "eval/evaluate.h"
 
-#include "overlap.h"
+#include "eval/overlap.h"
 
 #include <new>
 
@@ -10,27 +10,23 @@ namespace {
 
 std::string sizeText(PageSize s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
-PageEvaluation refused(PageSize size, std::string message) {
+PageEvaluation failed(PageSize size, Failure failure) {
     PageEvaluation out;
     out.size = size;
-    out.messages.push_back(std::move(message));
-    out.details.emplace_back();
+    out.fatal = failure.kind == FailureKind::Allocation;
+    out.failures.push_back(std::move(failure));
     return out;
 }
 
-PageEvaluation readFailure(PageSize size, const ReadError& error) {
-    PageEvaluation out;
-    out.size = size;
-    if (!error.message.empty()) {
-        out.messages.push_back(error.message);
-        out.details.push_back(error.detail);
-    }
-    return out;
+Failure outOfMemory() { return {FailureKind::Allocation, {}, {}, {}, {}, {}}; }
+
+Failure sizeMismatch(const std::string& pageName, PageSize gt, PageSize rs) {
+    return {FailureKind::SizeMismatch, pageName, {}, {}, "ground truth " + sizeText(gt) + ", result " + sizeText(rs), {}};
 }
 
 // Matching and scores from counted overlaps.
 PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
-                     bool batch, bool diagnose, const std::vector<std::int32_t>& sweep) {
+                     bool diagnose, const std::vector<std::int32_t>& sweep) {
     PageEvaluation out;
     out.size = size;
     try {
@@ -42,24 +38,20 @@ PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t 
         out.counts = matching.counts;
         out.detail = std::move(matching.detail);
     } catch (const std::bad_alloc&) {
-        out.fatal = true;
-        out.messages.push_back("Memory Allocation Problem!");
-        return out;
+        return failed(size, outOfMemory());
     }
-    out.rates = pageRates(out.counts, weights);
-    if (batch) out.reportRow = reportRow(out.rates, out.counts);
+    out.rates = computeRates(out.counts, weights);
     out.success = true;
     return out;
 }
 
-// Streams both files through the counter a piece at a time, so neither map
-// is ever held whole and memory stays small. Gives up (nullopt) at the
-// first sign of trouble, which the caller then reports by reading the maps
-// one after the other.
-std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, const std::filesystem::path& gtPath,
-                                                const std::filesystem::path& rsPath, const Weights& weights) {
-    auto gtOpened = LabelMapFile::open(gtPath, request.page.readHeader, request.size);
-    auto rsOpened = LabelMapFile::open(rsPath, request.page.readHeader, request.size);
+// Streams both files through the counter a slice at a time, so neither map
+// is ever held whole: memory stays small and the pixels are counted while
+// still in cache. Gives up (nullopt) at the first sign of trouble, which the
+// caller then reports by reading the maps one after the other.
+std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request) {
+    auto gtOpened = LabelMapFile::open(request.gtMap, request.readHeader, request.size, MapKind::GroundTruth);
+    auto rsOpened = LabelMapFile::open(request.rsMap, request.readHeader, request.size, MapKind::Result);
     auto* gt = std::get_if<LabelMapFile>(&gtOpened);
     auto* rs = std::get_if<LabelMapFile>(&rsOpened);
     if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
@@ -72,60 +64,44 @@ std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request, cons
         return std::nullopt;
     }
     if (counter.negativeLabel()) return std::nullopt;
-    return score(counter, gt->size(), request.threshold, weights, request.batch, request.diagnose, request.sweep);
+    return score(counter, gt->size(), request.threshold, request.weights, request.diagnose, request.sweep);
 }
 
 }  // namespace
 
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
-                            const Weights& weights, bool batch, bool diagnose,
-                            const std::vector<std::int32_t>& sweep) {
+                            const Weights& weights, bool diagnose, const std::vector<std::int32_t>& sweep) {
     if (std::string problem = thresholdProblem(threshold); !problem.empty())
-        return refused(gt.size(), std::move(problem));
-    if (gt.size() != rs.size())
-        return refused(gt.size(), "Label maps of different sizes: ground truth " + sizeText(gt.size()) +
-                                      ", result " + sizeText(rs.size()));
+        return failed(gt.size(), {FailureKind::Settings, {}, {}, {}, std::move(problem), {}});
+    if (gt.size() != rs.size()) return failed(gt.size(), sizeMismatch({}, gt.size(), rs.size()));
     OverlapCounter counter = diagnose ? OverlapCounter(gt.width()) : OverlapCounter();
     try {
         counter.add(gt.data(), rs.data(), gt.pixelCount());
     } catch (const std::bad_alloc&) {
-        PageEvaluation out = refused(gt.size(), "Memory Allocation Problem!");
-        out.fatal = true;
-        return out;
+        return failed(gt.size(), outOfMemory());
     }
-    if (counter.negativeLabel())
-        return refused(gt.size(), "A label map holds a negative label; the page was not evaluated");
-    return score(counter, gt.size(), threshold, weights, batch, diagnose, sweep);
+    if (counter.negativeLabel()) return failed(gt.size(), {FailureKind::NegativeLabel, {}, {}, {}, {}, {}});
+    return score(counter, gt.size(), threshold, weights, diagnose, sweep);
 }
 
 PageEvaluation EvaluatePage(const PageRequest& request) {
     if (std::string problem = thresholdProblem(request.threshold); !problem.empty())
-        return refused(request.size, std::move(problem));
-    const auto weights = parseWeights(request.weights);
-    if (const auto* problem = std::get_if<std::string>(&weights)) return refused(request.size, *problem);
-
-    const PageContext& page = request.page;
-    const auto gtPath = mapPath(page, MapKind::GroundTruth);
-    const auto rsPath = mapPath(page, MapKind::Result);
+        return failed(request.size, {FailureKind::Settings, {}, {}, {}, std::move(problem), {}});
     if (!request.keepMaps)
-        if (auto done = evaluateStreaming(request, gtPath, rsPath, std::get<Weights>(weights)))
-            return std::move(*done);
+        if (auto done = evaluateStreaming(request)) return std::move(*done);
 
     // The maps are wanted, or something is wrong with them: read them whole,
     // ground truth first, so the reader that fails first is the one reported.
     PageSize size = request.size;
-    ReadResult gt = readLabelMap(gtPath, MapKind::GroundTruth, page.readHeader, size);
-    if (!gt.ok()) return readFailure(size, gt.error());
-    ReadResult rs = readLabelMap(rsPath, MapKind::Result, page.readHeader, size);
-    if (!rs.ok()) return readFailure(size, rs.error());
-    if (gt.map().size() != rs.map().size()) {
-        return refused(size, "Label maps of different sizes for " + page.pagePath.filename().string() +
-                                 ": ground truth " + sizeText(gt.map().size()) + ", result " +
-                                 sizeText(rs.map().size()) + "; the page was not evaluated");
-    }
+    ReadResult gt = ReadGT(request.gtMap, request.readHeader, size);
+    if (!gt.ok()) return failed(size, gt.error());
+    ReadResult rs = ReadRS(request.rsMap, request.readHeader, size);
+    if (!rs.ok()) return failed(size, rs.error());
+    if (gt.map().size() != rs.map().size())
+        return failed(size, sizeMismatch(request.pageName, gt.map().size(), rs.map().size()));
     // Both read whole after all (the trouble has passed): evaluate them.
-    PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, std::get<Weights>(weights),
-                                      request.batch, request.diagnose, request.sweep);
+    PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, request.weights, request.diagnose,
+                                      request.sweep);
     out.size = size;
     if (request.keepMaps && out.success) {
         out.gtMap = std::make_shared<const LabelMap>(std::move(gt.map()));

@@ -1,6 +1,6 @@
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
-#include "flat_map.h"
+#include "eval/flat_map.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,11 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include <csetjmp>
-#include <csignal>
-
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,22 +21,6 @@ static_assert(std::endian::native == std::endian::little,
 namespace corvanel {
 
 namespace fs = std::filesystem;
-
-fs::path labelMapPath(const fs::path& workspace, MapKind kind, Level level,
-                      const fs::path& pagePath) {
-    fs::path name = pagePath.filename();
-    name += ".dat";
-    return workspace / (kind == MapKind::GroundTruth ? "gt" : "results") /
-           (level == Level::Lines ? "lines" : "words") / name;
-}
-
-fs::path mapPath(const PageContext& page, MapKind kind) {
-    const fs::path& root = kind == MapKind::GroundTruth ? page.gtRoot : page.resultsRoot;
-    if (root.empty()) return labelMapPath(page.workspace, kind, page.level, page.pagePath);
-    fs::path name = page.pagePath.filename();
-    name += ".dat";
-    return root / (page.level == Level::Lines ? "lines" : "words") / name;
-}
 
 namespace {
 
@@ -114,11 +94,10 @@ std::int32_t littleEndian32(const unsigned char* b) {
                                      static_cast<std::uint32_t>(b[3]) << 24);
 }
 
-// `shown` joins the message; `detail` is kept apart from it.
-ReadError problem(ReadFailure kind, const fs::path& path, const std::string& shown = {}, std::string detail = {}) {
-    std::string message = "Problem with file " + path.filename().string();
-    if (!shown.empty()) message += ": " + shown;
-    return {kind, std::move(message), std::move(detail)};
+// `shown` joins the window's message; `detail` is kept apart from it.
+Failure problem(FailureKind kind, const fs::path& path, std::optional<MapKind> side, std::string shown = {},
+                std::string detail = {}) {
+    return {kind, path, side, std::nullopt, std::move(shown), std::move(detail)};
 }
 
 // 8000000 as "8,000,000".
@@ -152,57 +131,57 @@ bool anyNegative(const std::int32_t* labels, std::size_t count) {
     return bits < 0;
 }
 
-ReadError negativeLabelError(const fs::path& path, std::int32_t label, std::size_t first, std::int32_t width) {
+Failure negativeLabelError(const fs::path& path, std::optional<MapKind> side, std::int32_t label, std::size_t first,
+                           std::int32_t width) {
     const auto w = static_cast<std::size_t>(width);
-    return problem(ReadFailure::NegativeLabel, path,
+    return problem(FailureKind::NegativeLabel, path, side,
                    "negative label " + std::to_string(label) + " at x=" + std::to_string(first % w) +
                        ", y=" + std::to_string(first / w));
 }
 
 }  // namespace
 
-std::variant<LabelMapFile, ReadError> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size) {
+std::variant<LabelMapFile, Failure> LabelMapFile::open(const fs::path& path, bool readHeader, PageSize size,
+                                                       std::optional<MapKind> side) {
     // Missing means not there at all; a link loop or a folder that cannot be
     // searched is a problem with the file. Non-blocking, so a FIFO opens at
     // once and is turned away as not a regular file; no controlling
     // terminal should the path be one.
-    LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY), size);
+    LabelMapFile file(path, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY), size, side);
     if (file.fd_ < 0) {
         const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) return ReadError{ReadFailure::Missing, {}, {}};
-        return problem(ReadFailure::Unreadable, path, {}, "cannot open it: " + systemReason(error));
+        if (error == ENOENT || error == ENOTDIR) return problem(FailureKind::MapMissing, path, side);
+        return problem(FailureKind::MapUnreadable, path, side, {}, "cannot open it: " + systemReason(error));
     }
     struct stat info {};
     if (::fstat(file.fd_, &info) != 0)
-        return problem(ReadFailure::Unreadable, path, {}, "cannot open it: " + systemReason(errno));
-    if (!S_ISREG(info.st_mode)) return problem(ReadFailure::Unreadable, path, {}, "not a regular file");
+        return problem(FailureKind::MapUnreadable, path, side, {}, "cannot open it: " + systemReason(errno));
+    if (!S_ISREG(info.st_mode)) return problem(FailureKind::MapUnreadable, path, side, {}, "not a regular file");
     const auto fileBytes = static_cast<std::uint64_t>(info.st_size);
 
     std::uint64_t offset = 0;
     if (readHeader) {
         unsigned char header[8];
         if (fileBytes < sizeof header || !readFully(file.fd_, header, sizeof header))
-            return problem(ReadFailure::Malformed, path, {},
+            return problem(FailureKind::MapMalformed, path, side, {},
                            grouped(fileBytes) + " bytes, shorter than the 8-byte size header");
         file.size_ = {littleEndian32(header), littleEndian32(header + 4)};
         offset = sizeof header;
     }
     // Both factors are below 2^31, so the byte count fits in 64 bits.
     if (file.size_.width <= 0 || file.size_.height <= 0)
-        return problem(ReadFailure::Malformed, path, {},
+        return problem(FailureKind::MapMalformed, path, side, {},
                        "a size of " + std::to_string(file.size_.width) + "x" + std::to_string(file.size_.height));
     const std::uint64_t labels = static_cast<std::uint64_t>(file.size_.width) *
                                  static_cast<std::uint64_t>(file.size_.height);
     if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)
-        return problem(ReadFailure::Malformed, path, {},
+        return problem(FailureKind::MapMalformed, path, side, {},
                        grouped(fileBytes) + " bytes, " + grouped(offset + labels * 4) + " expected");
-    file.firstLabelAt_ = offset;
     return file;
 }
 
 LabelMapFile::LabelMapFile(LabelMapFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_),
-      firstLabelAt_(other.firstLabelAt_) {}
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
 
 LabelMapFile::~LabelMapFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -212,78 +191,19 @@ std::size_t LabelMapFile::labelCount() const {
     return static_cast<std::size_t>(size_.width) * static_cast<std::size_t>(size_.height);
 }
 
-ReadError LabelMapFile::cutShort() const {
-    return problem(ReadFailure::Unreadable, path_, {}, "it ended while being read");
-}
-
-std::optional<ReadError> LabelMapFile::shorterThanItWas() const {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 ||
-        static_cast<std::uint64_t>(info.st_size) < firstLabelAt_ + labelCount() * std::uint64_t{4})
-        return cutShort();
-    return std::nullopt;
-}
-
-std::optional<ReadError> LabelMapFile::read(std::int32_t* out, std::size_t count) {
+std::optional<Failure> LabelMapFile::read(std::int32_t* out, std::size_t count) {
     errno = 0;
     if (!readFully(fd_, out, count * 4)) {
         const int error = errno;
-        if (error == 0) return cutShort();
-        return problem(ReadFailure::Unreadable, path_, {}, "cannot read it: " + systemReason(error));
+        return problem(FailureKind::MapUnreadable, path_, side_, {},
+                       error != 0 ? "cannot read it: " + systemReason(error) : "it ended while being read");
     }
     return std::nullopt;
 }
 
-namespace {
-
-// Maps are counted in place in the page cache, a window of each at a time:
-// no copy into a buffer, and no more than two windows ever mapped. A file
-// cut short under us raises SIGBUS on a page past its new end; the handler
-// turns that into a read failure of the file whose window it was.
-constexpr std::size_t kWindowBytes = std::size_t{1} << 21;
-
-struct Windows {
-    const char* begin[2] = {};
-    std::size_t length[2] = {};
-    int cut = -1;
-    sigjmp_buf jump;
-};
-// Static storage: it is written between the jump's setting and the jump.
-thread_local Windows windows;
-thread_local volatile std::sig_atomic_t inWindows = 0;
-struct sigaction busBefore {};
-
-void onBus(int signal, siginfo_t* info, void* context) {
-    if (inWindows) {
-        const auto* at = static_cast<const char*>(info->si_addr);
-        for (int k = 0; k < 2; ++k)
-            if (at >= windows.begin[k] && at < windows.begin[k] + windows.length[k]) {
-                windows.cut = k;
-                siglongjmp(windows.jump, 1);
-            }
-    }
-    // Not ours: whoever handled it before, else the default action.
-    if ((busBefore.sa_flags & SA_SIGINFO) != 0) return busBefore.sa_sigaction(signal, info, context);
-    if (busBefore.sa_handler != SIG_DFL && busBefore.sa_handler != SIG_IGN) return busBefore.sa_handler(signal);
-    ::sigaction(SIGBUS, &busBefore, nullptr);
-    ::raise(signal);
-}
-
-void catchCutFiles() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct sigaction action {};
-        action.sa_sigaction = onBus;
-        // Not deferred: the jump leaves the handler, and SIGBUS must not stay blocked.
-        action.sa_flags = SA_SIGINFO | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGBUS, &action, &busBefore);
-    });
-}
-
-// Slices are kept from call to call: fresh ones would be zeroed and faulted
-// in every time.
-std::optional<ReadError> readInStepByCopy(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
+// The slices are kept from call to call: fresh ones would be zeroed and
+// faulted in every time.
+std::optional<Failure> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
     thread_local std::vector<std::int32_t> gtSlice(kSliceLabels), rsSlice(kSliceLabels);
     for (std::size_t done = 0, labels = gt.labelCount(); done < labels; done += kSliceLabels) {
         const std::size_t n = std::min(kSliceLabels, labels - done);
@@ -294,81 +214,16 @@ std::optional<ReadError> readInStepByCopy(LabelMapFile& gt, LabelMapFile& rs, co
     return std::nullopt;
 }
 
-void unmapWindows() {
-    for (int k = 0; k < 2; ++k)
-        if (windows.begin[k] != nullptr) ::munmap(const_cast<char*>(windows.begin[k]), windows.length[k]);
-    windows.begin[0] = windows.begin[1] = nullptr;
-}
-
-}  // namespace
-
-std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
-    LabelMapFile* files[2] = {&gt, &rs};
-    const std::size_t labels = gt.labelCount();
-    // Below a window, mapping costs more than the copy it saves, and with
-    // several workers their mmap and munmap calls wait on each other.
-    if (labels < kWindowBytes / 4) return readInStepByCopy(gt, rs, fn);
-    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    catchCutFiles();
-    windows = {};
-    if (sigsetjmp(windows.jump, 0) != 0) {
-        inWindows = 0;
-        const LabelMapFile& file = *files[windows.cut];
-        unmapWindows();
-        // Still whole, the file could not be read from its device.
-        if (auto error = file.shorterThanItWas()) return error;
-        return problem(ReadFailure::Unreadable, file.path_, {}, "cannot read it: " + systemReason(EIO));
-    }
-    for (std::size_t done = 0; done < labels;) {
-        const std::size_t n = std::min(kWindowBytes / 4, labels - done);
-        const std::int32_t* at[2];
-        for (int k = 0; k < 2; ++k) {
-            const std::uint64_t first = files[k]->firstLabelAt_ + done * 4;
-            const std::uint64_t from = first / page * page;
-            const std::size_t length = static_cast<std::size_t>(first - from) + n * 4;
-            void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, files[k]->fd_, static_cast<off_t>(from));
-            if (mapped == MAP_FAILED) {
-                const int error = errno;
-                unmapWindows();
-                // A file that cannot be mapped at all is read instead.
-                if (done == 0) return readInStepByCopy(gt, rs, fn);
-                return problem(ReadFailure::Unreadable, files[k]->path_, {}, "cannot read it: " + systemReason(error));
-            }
-            windows.begin[k] = static_cast<const char*>(mapped);
-            windows.length[k] = length;
-            at[k] = reinterpret_cast<const std::int32_t*>(windows.begin[k] + (first - from));
-        }
-        inWindows = 1;
-        try {
-            fn(at[0], at[1], n);
-        } catch (...) {
-            inWindows = 0;
-            unmapWindows();
-            throw;
-        }
-        inWindows = 0;
-        unmapWindows();
-        done += n;
-    }
-    // Cut within its last page, a file reads as zeros there, not SIGBUS.
-    for (const LabelMapFile* file : files)
-        if (auto error = file->shorterThanItWas()) return error;
-    return std::nullopt;
-}
-
 ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, PageSize& size) {
-    auto opened = LabelMapFile::open(path, readHeader, size);
-    if (auto* error = std::get_if<ReadError>(&opened)) return std::move(*error);
+    auto opened = LabelMapFile::open(path, readHeader, size, kind);
+    if (auto* error = std::get_if<Failure>(&opened)) return std::move(*error);
     LabelMapFile& file = std::get<LabelMapFile>(opened);
 
     LabelMap map;
     try {
         map = LabelMap(file.size().width, file.size().height);
     } catch (const std::bad_alloc&) {
-        return ReadError{ReadFailure::Allocation, kind == MapKind::GroundTruth
-                                                      ? "Memory Allocation Problem - ReadGT!"
-                                                      : "Memory Allocation Problem - ReadRS!",
-                         {}};
+        return problem(FailureKind::MapAllocation, path, kind);
     }
 
     std::int32_t* out = map.data();
@@ -382,20 +237,18 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
     }
     if (negative) {
         const auto* first = std::find_if(out, out + labels, [](std::int32_t v) { return v < 0; });
-        return negativeLabelError(path, *first, static_cast<std::size_t>(first - out), map.width());
+        return negativeLabelError(path, kind, *first, static_cast<std::size_t>(first - out), map.width());
     }
     size = file.size();
     return map;
 }
 
-ReadResult ReadGT(const PageContext& page, PageSize& size) {
-    return readLabelMap(mapPath(page, MapKind::GroundTruth),
-                        MapKind::GroundTruth, page.readHeader, size);
+ReadResult ReadGT(const fs::path& map, bool readHeader, PageSize& size) {
+    return readLabelMap(map, MapKind::GroundTruth, readHeader, size);
 }
 
-ReadResult ReadRS(const PageContext& page, PageSize& size) {
-    return readLabelMap(mapPath(page, MapKind::Result),
-                        MapKind::Result, page.readHeader, size);
+ReadResult ReadRS(const fs::path& map, bool readHeader, PageSize& size) {
+    return readLabelMap(map, MapKind::Result, readHeader, size);
 }
 
 // Runs are cut at row ends, so each lies on one row.
@@ -439,10 +292,10 @@ RegionTable buildRegionTable(const LabelMap& map) {
     return builder.finish();
 }
 
-std::optional<ReadError> streamLabelMap(const fs::path& path, bool readHeader, PageSize& size,
-                                        const std::function<void(const std::int32_t*, std::size_t)>& sink) {
-    auto opened = LabelMapFile::open(path, readHeader, size);
-    if (auto* error = std::get_if<ReadError>(&opened)) return std::move(*error);
+std::optional<Failure> streamLabelMap(const fs::path& path, MapKind kind, bool readHeader, PageSize& size,
+                                      const std::function<void(const std::int32_t*, std::size_t)>& sink) {
+    auto opened = LabelMapFile::open(path, readHeader, size, kind);
+    if (auto* error = std::get_if<Failure>(&opened)) return std::move(*error);
     LabelMapFile& file = std::get<LabelMapFile>(opened);
     size = file.size();
     thread_local std::vector<std::int32_t> slice(kSliceLabels);
@@ -452,7 +305,7 @@ std::optional<ReadError> streamLabelMap(const fs::path& path, bool readHeader, P
         if (auto error = file.read(slice.data(), n)) return error;
         if (anyNegative(slice.data(), n)) {
             const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });
-            return negativeLabelError(path, *first, done + static_cast<std::size_t>(first - slice.data()),
+            return negativeLabelError(path, kind, *first, done + static_cast<std::size_t>(first - slice.data()),
                                       file.size().width);
         }
         sink(slice.data(), n);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "flat_map.h"
+#include "eval/failure.h"
+#include "eval/flat_map.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,19 +16,11 @@
 
 namespace corvanel {
 
-enum class Level { Lines, Words };
-enum class MapKind { GroundTruth, Result };
-
 struct PageSize {
     std::int32_t width = 0;
     std::int32_t height = 0;
     friend bool operator==(const PageSize&, const PageSize&) = default;
 };
-
-// workspace/{gt|results}/{lines|words}/<file name of pagePath>.dat; only the
-// page's file name is used, never its folder.
-std::filesystem::path labelMapPath(const std::filesystem::path& workspace, MapKind kind,
-                                   Level level, const std::filesystem::path& pagePath);
 
 // One 32-bit label per pixel, row by row. Labels are never negative once read.
 namespace detail {
@@ -63,31 +56,17 @@ private:
     std::unique_ptr<std::int32_t[], detail::RecycleLabels> labels_;
 };
 
-enum class ReadFailure {
-    Missing,        // no file: the caller shows nothing
-    Unreadable,     // exists but cannot be opened or read
-    Malformed,      // header out of range or file too short
-    NegativeLabel,  // a label below 0
-    Allocation,     // the map could not be allocated
-};
-
-struct ReadError {
-    ReadFailure kind;
-    std::string message;  // the text to show; empty for Missing
-    std::string detail;   // what went wrong, for those who want more than the message
-};
-
 // A label map or the reason it could not be read.
 class ReadResult {
 public:
     ReadResult(LabelMap map) : value_(std::move(map)) {}
-    ReadResult(ReadError error) : value_(std::move(error)) {}
+    ReadResult(Failure error) : value_(std::move(error)) {}
     bool ok() const { return std::holds_alternative<LabelMap>(value_); }
     LabelMap& map() { return std::get<LabelMap>(value_); }
-    const ReadError& error() const { return std::get<ReadError>(value_); }
+    const Failure& error() const { return std::get<Failure>(value_); }
 
 private:
-    std::variant<LabelMap, ReadError> value_;
+    std::variant<LabelMap, Failure> value_;
 };
 
 // Receives two maps' labels in step: count of each, from gt and rs.
@@ -98,9 +77,10 @@ using PairSink = std::function<void(const std::int32_t* gt, const std::int32_t* 
 class LabelMapFile {
 public:
     // Opens the map of size.width x size.height labels, or of the size its
-    // header gives. Fails as readLabelMap does, before any label is read.
-    static std::variant<LabelMapFile, ReadError> open(const std::filesystem::path& path, bool readHeader,
-                                                      PageSize size);
+    // header gives. Fails as readLabelMap does, before any label is read;
+    // `side` goes into its failures.
+    static std::variant<LabelMapFile, Failure> open(const std::filesystem::path& path, bool readHeader,
+                                                    PageSize size, std::optional<MapKind> side = std::nullopt);
 
     LabelMapFile(LabelMapFile&& other) noexcept;
     LabelMapFile& operator=(LabelMapFile&&) = delete;
@@ -110,53 +90,32 @@ public:
     PageSize size() const { return size_; }
     std::size_t labelCount() const;
     // The next `count` labels; on failure, the message naming the file.
-    std::optional<ReadError> read(std::int32_t* out, std::size_t count);
+    std::optional<Failure> read(std::int32_t* out, std::size_t count);
 
 private:
-    friend std::optional<ReadError> readInStep(LabelMapFile&, LabelMapFile&, const PairSink&);
-    LabelMapFile(std::filesystem::path path, int fd, PageSize size) : path_(std::move(path)), fd_(fd), size_(size) {}
-    ReadError cutShort() const;
-    // cutShort() if the file no longer holds all its labels.
-    std::optional<ReadError> shorterThanItWas() const;
+    LabelMapFile(std::filesystem::path path, int fd, PageSize size, std::optional<MapKind> side)
+        : path_(std::move(path)), fd_(fd), size_(size), side_(side) {}
     std::filesystem::path path_;
     int fd_;
     PageSize size_;
-    std::uint64_t firstLabelAt_ = 0;
+    std::optional<MapKind> side_;
 };
 
-// Reads two opened maps of one size in step, from their first labels, into
-// fn(gt, rs, count) a piece at a time; the first read failure. A file cut
-// short while it is read is such a failure.
-std::optional<ReadError> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn);
+// Reads two opened maps of one size in step, a slice of each at a time, into
+// fn(gt, rs, count); the first read failure. A file cut short while it is
+// read is such a failure.
+std::optional<Failure> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn);
 
 // Reads a label map of size.width x size.height labels, or, with readHeader, of
 // the size its 8-byte header gives; that size is then stored into `size`, but
 // only once the map has been read whole. Never allocates more than the file
-// can fill. `kind` picks the wording of the allocation message.
+// can fill. `kind` is the side named in its failures.
 ReadResult readLabelMap(const std::filesystem::path& path, MapKind kind, bool readHeader,
                         PageSize& size);
 
-// What both readers need to find a page's map.
-struct PageContext {
-    PageContext() = default;
-    PageContext(std::filesystem::path workspace_, std::filesystem::path pagePath_, Level level_ = Level::Lines,
-                bool readHeader_ = false, std::filesystem::path gtRoot_ = {}, std::filesystem::path resultsRoot_ = {})
-        : workspace(std::move(workspace_)), pagePath(std::move(pagePath_)), level(level_), readHeader(readHeader_),
-          gtRoot(std::move(gtRoot_)), resultsRoot(std::move(resultsRoot_)) {}
-
-    std::filesystem::path workspace;
-    std::filesystem::path pagePath;  // current page path
-    Level level = Level::Lines;
-    bool readHeader = false;  // "Read Ix,Iy"
-    // Folders holding lines/ and words/; empty: workspace/gt and workspace/results.
-    std::filesystem::path gtRoot, resultsRoot;
-};
-
-// The page's map of that kind at its level: <root>/<level>/<page file name>.dat.
-std::filesystem::path mapPath(const PageContext& page, MapKind kind);
-
-ReadResult ReadGT(const PageContext& page, PageSize& size);
-ReadResult ReadRS(const PageContext& page, PageSize& size);
+// readLabelMap of the page's ground-truth map and of its result map.
+ReadResult ReadGT(const std::filesystem::path& map, bool readHeader, PageSize& size);
+ReadResult ReadRS(const std::filesystem::path& map, bool readHeader, PageSize& size);
 
 // Bounding box and presence of each label that occurs in a map, for drawing.
 struct RegionBox {
@@ -189,7 +148,8 @@ RegionTable buildRegionTable(const LabelMap& map);
 // slice at a time into sink(labels, count), so no map is held whole. `size`
 // is the map's once it is open, before the first slice. A failure may come
 // after some slices went to the sink.
-std::optional<ReadError> streamLabelMap(const std::filesystem::path& path, bool readHeader, PageSize& size,
-                                        const std::function<void(const std::int32_t*, std::size_t)>& sink);
+std::optional<Failure> streamLabelMap(const std::filesystem::path& path, MapKind kind, bool readHeader,
+                                      PageSize& size,
+                                      const std::function<void(const std::int32_t*, std::size_t)>& sink);
 
 }  // namespace corvanel

@@ -1,4 +1,4 @@
-#include "matching.h"
+#include "eval/matching.h"
 
 #include <cstddef>
 

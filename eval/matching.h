@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlap.h"
+#include "eval/overlap.h"
 
 #include <cstdint>
 #include <vector>

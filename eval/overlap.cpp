@@ -1,6 +1,6 @@
-#include "overlap.h"
+#include "eval/overlap.h"
 
-#include "flat_map.h"
+#include "eval/flat_map.h"
 
 #include <algorithm>
 #include <bit>

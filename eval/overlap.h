@@ -1,7 +1,7 @@
 #pragma once
 
-#include "flat_map.h"
-#include "labelmap.h"
+#include "eval/flat_map.h"
+#include "eval/labelmap.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "scores.h"
+#include "eval/scores.h"
 
 #include <charconv>
 #include <cmath>
@@ -123,40 +123,27 @@ double weighted(const Weights& w, std::int64_t a, std::int64_t b, std::int64_t c
     return static_cast<double>(Wide{w.w1} * a + Wide{w.w2} * b + Wide{w.w3} * c);
 }
 
-Rates rates(const Counts& c, const Weights& w, const char* undefined) {
+}  // namespace
+
+Rates computeRates(const Counts& c, const Weights& w) {
     Rates r;
-    if (c.N != 0) {
-        r.DR = weighted(w, c.one2one, c.g_one2many, c.g_many2one) / static_cast<double>(c.N);
-        r.drText = percentText(r.DR);
-    } else {
-        r.drText = undefined;
-    }
-    if (c.M != 0) {
-        r.RA = weighted(w, c.one2one, c.d_one2many, c.d_many2one) / static_cast<double>(c.M);
-        r.raText = percentText(r.RA);
-    } else {
-        r.raText = undefined;
-    }
-    if (c.N != 0 && c.M != 0) {
-        r.FM = r.DR + r.RA != 0 ? 2 * r.DR * r.RA / (r.DR + r.RA) : 0.0;
-        r.fmText = percentText(r.FM);
-    } else {
-        r.fmText = undefined;
-    }
+    if (c.N != 0) r.DR = weighted(w, c.one2one, c.g_one2many, c.g_many2one) / static_cast<double>(c.N);
+    if (c.M != 0) r.RA = weighted(w, c.one2one, c.d_one2many, c.d_many2one) / static_cast<double>(c.M);
+    if (r.DR && r.RA) r.FM = *r.DR + *r.RA != 0 ? 2 * *r.DR * *r.RA / (*r.DR + *r.RA) : 0.0;
     return r;
+}
+
+namespace {
+
+RateTexts texts(const Rates& r, const char* undefined) {
+    const auto text = [&](const std::optional<double>& v) { return v ? percentText(*v) : std::string(undefined); };
+    return {text(r.DR), text(r.RA), text(r.FM)};
 }
 
 }  // namespace
 
-Rates pageRates(const Counts& counts, const Weights& weights) { return rates(counts, weights, "--%"); }
+RateTexts pageRateTexts(const Rates& rates) { return texts(rates, "--%"); }
 
-Rates batchRates(const Counts& sums, const Weights& weights) { return rates(sums, weights, "---"); }
-
-std::string reportRow(const Rates& r, const Counts& c) {
-    std::string row;
-    for (double v : {r.DR, r.RA, r.FM}) row += fixed2(v) + "\t";
-    for (std::int64_t v : {c.N, c.M, c.one2one}) row += formatInt(v) + "\t";
-    return row;
-}
+RateTexts batchRateTexts(const Rates& rates) { return texts(rates, "---"); }
 
 }  // namespace corvanel

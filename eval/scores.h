@@ -1,6 +1,6 @@
 #pragma once
 
-#include "matching.h"
+#include "eval/matching.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,20 +43,21 @@ std::string percentText(double rate);
 // "%.2f" regardless of the process locale.
 std::string fixed2(double value);
 
+// In percent; none when undefined (DR when N is 0, RA when M is 0, FM when either is).
 struct Rates {
-    double DR = -1.0;  // percent; -1 when N is 0
-    double RA = -1.0;  // percent; -1 when M is 0
-    double FM = -1.0;  // percent; -1 when N or M is 0
-    std::string drText, raText, fmText;
+    std::optional<double> DR, RA, FM;
 };
 
-// Scores of one page; undefined ones show as "--%".
-Rates pageRates(const Counts& counts, const Weights& weights);
+// The scores of a page's counts, or, pooled, of a batch's summed counts.
+Rates computeRates(const Counts& counts, const Weights& weights);
 
-// Pooled scores of a batch from its summed counts; undefined ones show as "---".
-Rates batchRates(const Counts& sums, const Weights& weights);
-
-// DR, RA, FM "%.2f" and N, M, one2one "%d", each followed by a TAB.
-std::string reportRow(const Rates& rates, const Counts& counts);
+// The rates as the window's fields show them.
+struct RateTexts {
+    std::string dr, ra, fm;
+};
+// A page's: percentText, "--%" where undefined.
+RateTexts pageRateTexts(const Rates& rates);
+// A batch's totals: percentText, "---" where undefined.
+RateTexts batchRateTexts(const Rates& rates);
 
 }  // namespace corvanel

@@ -3,9 +3,9 @@
 // stands for a scratch workspace (a folder holding images/), so that
 // command lines can get past the folder checks.
 
-#include "evaluator.h"
-#include "fuzz_support.h"
-#include "scores.h"
+#include "cli/evaluator.h"
+#include "fuzz/fuzz_support.h"
+#include "eval/scores.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,9 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (code == corvanel::cli::kBadArguments) CORVANEL_FUZZ_CHECK(!err.str().empty());
     if (!code) {
         CORVANEL_FUZZ_CHECK(!options.workspace.empty());
-        CORVANEL_FUZZ_CHECK(options.level == "lines" || options.level == "words");
-        const auto threshold = corvanel::parseWholeNumber(options.threshold);
-        CORVANEL_FUZZ_CHECK(threshold && *threshold >= 1 && *threshold <= 100);
+        CORVANEL_FUZZ_CHECK(options.threshold >= 1 && options.threshold <= 100);
+        for (const std::int32_t T : options.sweep) CORVANEL_FUZZ_CHECK(T >= 1 && T <= 100);
+        const corvanel::Weights& w = options.weights;
+        CORVANEL_FUZZ_CHECK(w.w1 >= 0 && w.w2 >= 0 && w.w3 >= 0);
     }
     return 0;
 }

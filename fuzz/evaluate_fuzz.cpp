@@ -8,9 +8,9 @@
 // three little-endian int32), w1 and w2 (bits 0-2, 3-5), [the weights], then
 // one byte per pixel, ground truth first; missing bytes are 0.
 
-#include "evaluate.h"
-#include "overlap.h"
-#include "fuzz_support.h"
+#include "eval/evaluate.h"
+#include "eval/overlap.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,7 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t T = 1 + data[2] % 100;
     const std::int32_t T2 = 1 + data[3] % 100;
     const bool negativeAllowed = (data[4] & 1) != 0;
-    const bool batch = (data[4] & 2) != 0;
     Weights weights{kWeights[data[5] & 7], kWeights[(data[5] >> 3) & 7], kWeights[(data[4] >> 2) & 7]};
     std::size_t next = 6;
     // Any weights a field can hold, for rates the table above cannot reach.
@@ -83,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < map->pixelCount(); ++i, ++next)
             map->data()[i] = next < size ? label(data[next], negativeAllowed) : 0;
 
-    const PageEvaluation out = evaluateMaps(gt, rs, T, weights, batch, /*diagnose=*/true, {T2});
+    const PageEvaluation out = evaluateMaps(gt, rs, T, weights, /*diagnose=*/true, {T2});
     if (anyNegative(gt) || anyNegative(rs)) {
-        CORVANEL_FUZZ_CHECK(!out.success && !out.fatal && !out.messages.empty());
+        CORVANEL_FUZZ_CHECK(!out.success && !out.fatal && !out.failures.empty());
         return 0;
     }
     CORVANEL_FUZZ_CHECK(out.success && out.diagnosis);
@@ -113,14 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every defined rate has a percent text, whatever the weights.
     const Rates& r = out.rates;
-    CORVANEL_FUZZ_CHECK(c.N == 0 ? r.drText == "--%" : fuzz::percentShape(r.drText, r.DR));
-    CORVANEL_FUZZ_CHECK(c.M == 0 ? r.raText == "--%" : fuzz::percentShape(r.raText, r.RA));
-    CORVANEL_FUZZ_CHECK(c.N == 0 || c.M == 0 ? r.fmText == "--%" : fuzz::percentShape(r.fmText, r.FM));
-    CORVANEL_FUZZ_CHECK(batch == !out.reportRow.empty());
+    const RateTexts t = pageRateTexts(r);
+    CORVANEL_FUZZ_CHECK(c.N == 0 ? t.dr == "--%" && !r.DR : fuzz::percentShape(t.dr, r.DR.value_or(-1)));
+    CORVANEL_FUZZ_CHECK(c.M == 0 ? t.ra == "--%" && !r.RA : fuzz::percentShape(t.ra, r.RA.value_or(-1)));
+    CORVANEL_FUZZ_CHECK(c.N == 0 || c.M == 0 ? t.fm == "--%" && !r.FM : fuzz::percentShape(t.fm, r.FM.value_or(-1)));
 
     // The same page at T2, three ways: counted afresh without boxes, from the
     // sweep of the first evaluation, and from its diagnosis.
-    const PageEvaluation again = evaluateMaps(gt, rs, T2, weights, batch);
+    const PageEvaluation again = evaluateMaps(gt, rs, T2, weights);
     CORVANEL_FUZZ_CHECK(again.success);
     CORVANEL_FUZZ_CHECK(out.sweep.size() == 1 && out.sweep[0] == again.counts);
     const PageDiagnosis at = diagnosis.atThreshold(T2);

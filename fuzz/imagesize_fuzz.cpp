@@ -1,9 +1,9 @@
 // The page-image size reader on any bytes, under each suffix the workspace
 // uses. Input: one byte for the suffix, then the file's bytes.
 
-#include "fuzz_support.h"
-#include "imagesize.h"
-#include "tiffsize.h"
+#include "fuzz/fuzz_support.h"
+#include "imaging/imagesize.h"
+#include "imaging/tiffsize.h"
 
 #include <QByteArray>
 #include <QImageReader>

@@ -2,8 +2,8 @@
 // (readLabelMap) and slice by slice (LabelMapFile). Input: one byte for the
 // header flag and the page size, then the file's bytes.
 
-#include "fuzz_support.h"
-#include "labelmap.h"
+#include "fuzz/fuzz_support.h"
+#include "eval/labelmap.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(data + 1, size - 1);
 
     std::vector<std::int32_t> whole;
-    std::optional<ReadFailure> failure;
+    std::optional<FailureKind> failure;
     for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
         PageSize read = given;
         ReadResult result = readLabelMap(file.path(), kind, header, read);
@@ -49,16 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             // The size is only stored once the map is read whole.
             CORVANEL_FUZZ_CHECK(read == given);
-            const ReadError& error = result.error();
-            CORVANEL_FUZZ_CHECK(error.kind != ReadFailure::Missing);
-            CORVANEL_FUZZ_CHECK(error.kind == ReadFailure::Allocation ||
-                                startsWith(error.message, "Problem with file " + file.path().filename().string()));
+            const Failure& error = result.error();
+            CORVANEL_FUZZ_CHECK(error.kind != FailureKind::MapMissing && error.side == kind);
+            CORVANEL_FUZZ_CHECK(error.kind == FailureKind::MapAllocation ||
+                                startsWith(boxText(error), "Problem with file " + file.path().filename().string()));
             failure = error.kind;
         }
     }
 
     auto opened = LabelMapFile::open(file.path(), header, given);
-    if (const auto* error = std::get_if<ReadError>(&opened)) {
+    if (const auto* error = std::get_if<Failure>(&opened)) {
         // readLabelMap opens the same way, so it failed the same way.
         CORVANEL_FUZZ_CHECK(failure == error->kind);
         return 0;
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool negative = std::any_of(labels.begin(), labels.end(), [](std::int32_t v) { return v < 0; });
     if (negative) {
-        CORVANEL_FUZZ_CHECK(failure == ReadFailure::NegativeLabel);
+        CORVANEL_FUZZ_CHECK(failure == FailureKind::NegativeLabel);
     } else {
         CORVANEL_FUZZ_CHECK(!failure && whole == labels);
     }

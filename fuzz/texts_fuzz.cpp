@@ -2,8 +2,8 @@
 // separated by 0 bytes or newlines; every 8 bytes of it are also a double
 // (NaN, infinities and huge values come by themselves).
 
-#include "fuzz_support.h"
-#include "scores.h"
+#include "fuzz/fuzz_support.h"
+#include "eval/scores.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "errorview.h"
+#include "imaging/errorview.h"
 
 #include <algorithm>
 #include <array>
@@ -131,10 +131,6 @@ QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs
     ErrorViewPainter painter(page, gt.size(), diagnosis);
     painter.add(gt.data(), rs.data(), std::min(gt.pixelCount(), rs.pixelCount()));
     return painter.finish();
-}
-
-std::string errorImageName(const std::string& pageName, Level level) {
-    return pageName + (level == Level::Words ? ".words" : ".lines") + ".errors.png";
 }
 
 }  // namespace corvanel::imaging

@@ -4,8 +4,8 @@
 // matching made of it, over the faded page. The window shows it and
 // corvanel-eval writes it as PNG; both draw it here.
 
-#include "diagnosis.h"
-#include "labelmap.h"
+#include "eval/diagnosis.h"
+#include "eval/labelmap.h"
 
 #include <QImage>
 #include <QRgb>
@@ -51,8 +51,5 @@ private:
 
 // The same on whole maps of one size.
 QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs, const PageDiagnosis& diagnosis);
-
-// <page name>.<lines|words>.errors.png
-std::string errorImageName(const std::string& pageName, Level level);
 
 }  // namespace corvanel::imaging

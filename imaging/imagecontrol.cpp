@@ -1,6 +1,6 @@
-#include "imagecontrol.h"
+#include "imaging/imagecontrol.h"
 
-#include "imagesize.h"
+#include "imaging/imagesize.h"
 
 #include <QColor>
 #include <QImageReader>

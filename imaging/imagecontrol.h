@@ -6,7 +6,7 @@
 // (ImagXpress7_1) and a hidden one that keeps the page unaltered
 // (ImagXpress7_2).
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <QAbstractScrollArea>
 #include <QImage>

@@ -1,5 +1,5 @@
-#include "imagesize.h"
-#include "tiffsize.h"
+#include "imaging/imagesize.h"
+#include "imaging/tiffsize.h"
 
 #include <QBuffer>
 #include <QtGlobal>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <QFile>
 #include <QImageReader>

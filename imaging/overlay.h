@@ -2,7 +2,7 @@
 
 // Paints a label map's regions into the 8-bit pixels of an overlay image.
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "tiffsize.h"
+#include "imaging/tiffsize.h"
 
 #include <tiffio.h>
 

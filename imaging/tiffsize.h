@@ -3,7 +3,7 @@
 // A TIFF's size from libtiff alone: no Qt, so corvanel-eval can read the
 // usual page images without loading Qt's GUI libraries.
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <filesystem>
 #include <optional>

@@ -2,11 +2,12 @@
 // and words with the baseline method of segmenter.h and writes the label maps
 // a participant hands in.
 
-#include "batch.h"
+#include "imaging/imagesize.h"
+#include "run/files.h"
+#include "run/workspace.h"
+#include "segment/segmenter.h"
+
 #include "corvanel_version.h"
-#include "files.h"
-#include "imagesize.h"
-#include "segmenter.h"
 
 #include <CLI/CLI.hpp>
 
@@ -27,15 +28,16 @@ using namespace corvanel;
 enum ExitCode : int { kSuccess = 0, kPageFailed = 1, kBadArguments = 2 };
 
 struct Options {
-    fs::path workspace;
+    fs::path root;
     std::optional<std::string> participant;
+    Workspace workspace;  // the checked root
 };
 
 std::optional<int> parse(int argc, char** argv, Options& o) {
     CLI::App app{"Segments every page image of WORKSPACE/images into text lines and words and writes the\n"
                  "label maps to WORKSPACE/results/{lines,words}/ (or WORKSPACE/participants/NAME/...).",
                  "corvanel-segment"};
-    app.add_option("WORKSPACE", o.workspace, "Folder holding images/")->type_name("FOLDER")->required();
+    app.add_option("WORKSPACE", o.root, "Folder holding images/")->type_name("FOLDER")->required();
     app.add_option("--participant", o.participant,
                    "Write to WORKSPACE/participants/NAME/{lines,words}/ instead of WORKSPACE/results/")
         ->type_name("NAME");
@@ -55,10 +57,9 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
     if (o.participant && (o.participant->empty() || *o.participant == "." || *o.participant == ".." ||
                           o.participant->find('/') != std::string::npos))
         return refuse("--participant takes a folder name, without '/' (it is '" + *o.participant + "')");
-    std::error_code ec;
-    if (!fs::is_directory(o.workspace, ec)) return refuse("no workspace folder at " + o.workspace.string());
-    if (!fs::is_directory(o.workspace / "images", ec))
-        return refuse("no images folder in " + o.workspace.string());
+    auto opened = Workspace::open(o.root);
+    if (const auto* why = std::get_if<std::string>(&opened)) return refuse(*why);
+    o.workspace = std::get<Workspace>(std::move(opened));
     return std::nullopt;
 }
 
@@ -123,9 +124,9 @@ std::optional<std::string> writeMap(const fs::path& path, const LabelMap& map) {
 }
 
 int run(const Options& o) {
-    const fs::path root = o.participant ? o.workspace / "participants" / *o.participant : o.workspace / "results";
-    const fs::path linesDir = root / "lines", wordsDir = root / "words";
-    for (const fs::path& dir : {linesDir, wordsDir}) {
+    const Workspace& ws = o.workspace;
+    const fs::path root = o.participant ? ws.participantFolder(*o.participant) : ws.defaultResultsFolder();
+    for (const fs::path& dir : {Workspace::levelFolder(root, Level::Lines), Workspace::levelFolder(root, Level::Words)}) {
         std::error_code ec;
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir, ec)) {
@@ -134,22 +135,22 @@ int run(const Options& o) {
         }
     }
     int failed = 0, done = 0;
-    for (const std::string& name : listPages(o.workspace / "images")) {
+    for (const std::string& name : ws.pages()) {
         const auto fail = [&](const std::string& why) {
             std::cerr << "corvanel-segment: " << printableName(name) << ": " << printableName(why) << "\n";
             ++failed;
         };
         try {
-            auto loaded = load(pagePath(o.workspace, name));
+            auto loaded = load(ws.pageImage(name));
             if (!loaded) continue;
             if (!loaded->problem.empty()) {
                 fail(loaded->problem);
                 continue;
             }
             const segment::Segmentation result = segment(std::move(loaded->image));
-            const std::string dat = name + ".dat";
             bool written = true;
-            for (const auto& [path, map] : {std::pair{linesDir / dat, &result.lines}, {wordsDir / dat, &result.words}})
+            for (const auto& [path, map] : {std::pair{Workspace::mapIn(root, Level::Lines, name), &result.lines},
+                                            {Workspace::mapIn(root, Level::Words, name), &result.words}})
                 if (written)
                     if (auto problem = writeMap(path, *map)) {
                         fail("cannot write " + path.string() + ": " + *problem);
@@ -164,7 +165,7 @@ int run(const Options& o) {
         }
     }
     if (failed == 0 && done == 0)
-        std::cerr << "corvanel-segment: no page images in " << printableName((o.workspace / "images").string())
+        std::cerr << "corvanel-segment: no page images in " << printableName(ws.imagesFolder().string())
                   << "\n";
     return failed == 0 ? kSuccess : kPageFailed;
 }

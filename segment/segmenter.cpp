@@ -1,4 +1,4 @@
-#include "segmenter.h"
+#include "segment/segmenter.h"
 
 #include <algorithm>
 #include <array>

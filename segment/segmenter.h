@@ -4,7 +4,7 @@
 // taken in vertical bands and linked across the page, words from the gaps
 // along each line. Plain C++, no Qt.
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <cstddef>
 #include <cstdint>

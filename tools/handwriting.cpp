@@ -1,4 +1,4 @@
-#include "handwriting.h"
+#include "tools/handwriting.h"
 
 #include <QFont>
 #include <QFontDatabase>

@@ -6,7 +6,7 @@
 // scanner specks, and lines that touch on some pages. The ground truth labels
 // exactly the ink of each word, and of each line as the union of its words.
 
-#include "synth.h"
+#include "tools/synth.h"
 
 #include <QStringList>
 

@@ -3,7 +3,7 @@
 // at line and word level.
 
 #include "corvanel_version.h"
-#include "workspace.h"
+#include "tools/workspace.h"
 
 #include <CLI/CLI.hpp>
 #include <QGuiApplication>
@@ -62,9 +62,7 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QGuiApplication qt(qtArgc, argv);
     try {
-        synth::writeWorkspace(out, pages, layout, header,
-                              participant.empty() ? std::filesystem::path("results")
-                                                  : std::filesystem::path("participants") / participant);
+        synth::writeWorkspace(out, pages, layout, header, participant);
     } catch (const std::exception& e) {
         std::cerr << "corvanel-mkworkspace: " << e.what() << "\n";
         return 1;

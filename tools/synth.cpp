@@ -1,4 +1,4 @@
-#include "synth.h"
+#include "tools/synth.h"
 
 #include <algorithm>
 #include <cmath>

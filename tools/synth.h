@@ -4,7 +4,7 @@
 // ground truth at both levels and a plausibly imperfect result (splits,
 // merges, shifted borders, missed and spurious regions).
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <cstdint>
 #include <filesystem>

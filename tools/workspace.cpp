@@ -1,6 +1,7 @@
-#include "workspace.h"
+#include "tools/workspace.h"
 
-#include "handwriting.h"
+#include "tools/handwriting.h"
+#include "run/workspace.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -77,21 +78,22 @@ SyntheticPage makeAnyPage(const PageLayout& layout) {
     return layout.style == PageStyle::Handwriting ? makeHandwrittenPage(layout) : makePage(layout);
 }
 
-void writeWorkspace(const fs::path& folder, int pages, PageLayout layout, bool header, const fs::path& results) {
+void writeWorkspace(const fs::path& folder, int pages, PageLayout layout, bool header, const std::string& participant) {
+    const Workspace ws(folder);
+    const fs::path results = participant.empty() ? ws.defaultResultsFolder() : ws.participantFolder(participant);
     const std::uint64_t firstSeed = layout.seed;
-    fs::create_directories(folder / "images");
+    fs::create_directories(ws.imagesFolder());
     for (int p = 1; p <= pages; ++p) {
         char name[32];
         std::snprintf(name, sizeof name, "page%02d.tif", p);
         layout.seed = firstSeed + static_cast<std::uint64_t>(p);
         const SyntheticPage page = makeAnyPage(layout);
-        if (!writeInkImage(folder / "images" / name, page.gtWords, page.specks))
-            throw std::runtime_error("cannot write " + (folder / "images" / name).string());
-        const std::string dat = std::string(name) + ".dat";
-        writeLabelMap(folder / "gt" / "lines" / dat, page.gtLines, header);
-        writeLabelMap(folder / "gt" / "words" / dat, page.gtWords, header);
-        writeLabelMap(folder / results / "lines" / dat, page.rsLines, header);
-        writeLabelMap(folder / results / "words" / dat, page.rsWords, header);
+        if (!writeInkImage(ws.pageImage(name), page.gtWords, page.specks))
+            throw std::runtime_error("cannot write " + ws.pageImage(name).string());
+        writeLabelMap(ws.mapPath(MapKind::GroundTruth, Level::Lines, name), page.gtLines, header);
+        writeLabelMap(ws.mapPath(MapKind::GroundTruth, Level::Words, name), page.gtWords, header);
+        writeLabelMap(Workspace::mapIn(results, Level::Lines, name), page.rsLines, header);
+        writeLabelMap(Workspace::mapIn(results, Level::Words, name), page.rsWords, header);
     }
 }
 

@@ -1,18 +1,19 @@
 #pragma once
 
-#include "synth.h"
+#include "tools/synth.h"
 
 #include <filesystem>
 
 namespace corvanel::synth {
 
 // Writes `pages` synthetic pages into a workspace folder: images/pageNN.tif
-// (black-and-white TIFF of the ink), gt/{lines,words}/ and the imperfect
-// result in <results>/{lines,words}/. Page p uses the seed layout.seed + p.
-// The Handwriting style needs a QGuiApplication. Throws std::runtime_error
-// when a file cannot be written.
+// (black-and-white TIFF of the ink), the ground truth, and the imperfect
+// result into the workspace's results or, given a name, that participant's
+// folder. Page p uses the seed layout.seed + p. The Handwriting style needs
+// a QGuiApplication. Throws std::runtime_error when a file cannot be
+// written.
 void writeWorkspace(const std::filesystem::path& folder, int pages, PageLayout layout, bool header = false,
-                    const std::filesystem::path& results = "results");
+                    const std::string& participant = {});
 
 // The page of the layout's style.
 SyntheticPage makeAnyPage(const PageLayout& layout);

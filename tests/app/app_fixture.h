@@ -4,12 +4,12 @@
 // images/ folder holds the given entries, with its message boxes and splash
 // wait recorded instead of blocking.
 
-#include "LabeledEdit.h"
-#include "Unit1.h"
-#include "Unit5.h"
-#include "synth.h"
-#include "test_support.h"
-#include "workspace.h"
+#include "app/LabeledEdit.h"
+#include "app/Unit1.h"
+#include "app/Unit5.h"
+#include "tools/synth.h"
+#include "tests/support/test_support.h"
+#include "tools/workspace.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,10 @@ protected:
 
     void create(bool show) {
         std::filesystem::current_path(dir.path());
-        form = std::make_unique<TForm1>(nullptr, workspace);
+        // Without a workspace, the program's folder is the workspace as long
+        // as it holds images/.
+        std::filesystem::create_directories(program.path() / "images");
+        form = std::make_unique<TForm1>(nullptr, workspace, false, program.path());
         form->showMessage = [this](const QString& text) { messages << text; };
         form->sleepMs = [this](int ms) {
             sleeps.push_back(ms);
@@ -60,7 +63,8 @@ protected:
     }
 
     testing::TempDir dir{"corvanel-app"};
-    std::filesystem::path workspace;  // empty: the executable's folder
+    testing::TempDir program{"corvanel-program"};  // the program's folder
+    std::filesystem::path workspace;  // empty: the program's folder
     std::filesystem::path oldCwd = std::filesystem::current_path();
     std::unique_ptr<TForm1> form;
     QStringList messages;

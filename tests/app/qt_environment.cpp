@@ -1,6 +1,6 @@
 // Every test here runs inside the program's own application object.
 
-#include "Application.h"
+#include "app/Application.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The About window: its layout, the splash at start and the modal showing.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The error box of the message loop, and the memory indicator's text.
 
-#include "Application.h"
-#include "MemoryStatus.h"
+#include "app/Application.h"
+#include "app/MemoryStatus.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // line under the cursor, the error view, and what it leaves alone; and the
 // workspace argument.
 
-#include "Application.h"
-#include "DiagnosisPanel.h"
-#include "app_fixture.h"
+#include "app/Application.h"
+#include "app/DiagnosisPanel.h"
+#include "tests/app/app_fixture.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The "Evaluation" button: batch and single-page runs, the report, the
 // fields, and what the user may do between the pages of a batch.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QCheckBox>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
 // Read-only fields show their whole text within their fixed places.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QMargins>
 

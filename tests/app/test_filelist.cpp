@@ -1,6 +1,6 @@
 // The file list: what it lists, and when its handler runs.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QListWidget>
 #include <QRegularExpression>

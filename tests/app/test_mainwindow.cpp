@@ -1,7 +1,7 @@
 // The main window's controls: where they sit, what they say, what they start
 // with, what is hidden, their colours, and how the regions dock.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

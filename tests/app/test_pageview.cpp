@@ -1,7 +1,7 @@
 // Selecting a page and painting label maps over it: the overlay's pixel
 // bytes, the region counts, and the fields each handler fills or empties.
 
-#include "app_fixture.h"
+#include "tests/app/app_fixture.h"
 
 #include <QCheckBox>
 #include <QFrame>

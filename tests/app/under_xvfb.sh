@@ -1,8 +1,8 @@
 #!/bin/sh
-# Runs the real program under a virtual X server, from a folder holding an
-# images/ folder: the splash must be painted, the main window must appear only
-# after it (3 s), screenshots of both are kept in OUT, and closing the main
-# window through the window system must end the program with exit code 0.
+# Runs the real program under a virtual X server, from its own folder holding
+# an images/ folder: the splash must be painted, the main window must appear
+# only after it (3 s), screenshots of both are kept in OUT, and closing the
+# main window through the window system must end the program with exit code 0.
 # Usage: under_xvfb.sh CORVANEL XWIN OUT
 set -u
 
@@ -35,10 +35,12 @@ mkdir -p "$ws/images/sub"
 : >"$ws/images/Page02.png"
 : >"$ws/images/page03"
 cd "$ws" || fail "no workspace"
+# Beside its images/, the program's folder is the workspace.
+cp "$exe" "$ws/corvanel" || fail "cannot copy the program"
 
 export QT_QPA_PLATFORM=xcb
 start=$(date +%s%N)
-"$exe" &
+"$ws/corvanel" &
 pid=$!
 
 # The splash: its title band is sky blue.

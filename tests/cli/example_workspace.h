@@ -3,9 +3,9 @@
 // Workspaces the batch tests build, and the worked example that both the
 // engine's batch and corvanel-eval must report byte for byte.
 
-#include "map_builder.h"
-#include "synth.h"
-#include "test_support.h"
+#include "tests/support/map_builder.h"
+#include "tools/synth.h"
+#include "tests/support/test_support.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -22,7 +22,7 @@ const std::string kHeader = std::string(8, ' ') + " DR \t RA \t FM \t N \t M \to
 
 // The workspace layout of a batch: images/, gt/{lines,words}/, results/{lines,words}/,
 // in a temporary folder.
-class Workspace {
+class TestWorkspace {
 public:
     const std::filesystem::path& path() const { return dir_.path(); }
     std::string arg() const { return path().string(); }

@@ -1,15 +1,15 @@
 // The batch run through the engine: page list, hooks around each page, the
 // report bytes and the pooled totals, on workspaces written here.
 
-#include "batch.h"
-#include "imagesize.h"
-#include "synth.h"
+#include "run/runner.h"
+#include "imaging/imagesize.h"
+#include "tools/synth.h"
 
 #include <gtest/gtest.h>
 
-#include "example_workspace.h"
-#include "map_builder.h"
-#include "test_support.h"
+#include "tests/cli/example_workspace.h"
+#include "tests/support/map_builder.h"
+#include "tests/support/test_support.h"
 
 
 #include <algorithm>
@@ -68,22 +68,19 @@ struct FakeWindow {
 
 class BatchRun : public ::testing::Test {
 protected:
-    RunSettings settings() const {
-        RunSettings s;
-        s.workspace = ws_.path();
-        return s;
-    }
-    fs::path report() const { return reportPath(ws_.path()); }
+    RunSettings settings() const { return {}; }
+    Workspace workspace() const { return Workspace(ws_.path()); }
+    fs::path report() const { return workspace().reportPath(); }
 
     std::optional<BatchResult> run(FakeWindow& window, const RunSettings& s) {
-        return runBatch(s, report(), imaging::readImageSize, window.hooks(), window.sink());
+        return runBatch(workspace(), s, report(), imaging::readImageSize, window.hooks(), window.sink());
     }
     std::optional<BatchResult> runListed(FakeWindow& window) {
         window.list = listPages(ws_.path() / "images");
         return run(window, settings());
     }
 
-    Workspace ws_;
+    TestWorkspace ws_;
 };
 
 // ---------------------------------------------------------------- page list
@@ -124,9 +121,9 @@ TEST_F(BatchRun, ExampleGivesThePageLinesAndPooledTotals) {
     EXPECT_EQ(result->sums, counts(38, 39, 37));
     EXPECT_EQ(result->evaluatedPages, 2);
     // Pooled from the sums, not averaged over the pages (97.50 / 95.24 / 96.34).
-    EXPECT_EQ(result->rates.drText, "97.36%");
-    EXPECT_EQ(result->rates.raText, "94.87%");
-    EXPECT_EQ(result->rates.fmText, "96.10%");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "97.36%");
+    EXPECT_EQ(batchRateTexts(result->rates).ra, "94.87%");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "96.10%");
     EXPECT_FALSE(result->fatal);
     EXPECT_TRUE(window.messages.empty());
     // "Im." after each page; the page without maps leaves it as it was.
@@ -144,9 +141,9 @@ TEST_F(BatchRun, EmptyListWritesHeaderAndEmptyLineOnly) {
     EXPECT_EQ(readBytes(report()), kHeader + "\r\n");
     EXPECT_EQ(result->sums, Counts{});
     EXPECT_EQ(result->evaluatedPages, 0);
-    EXPECT_EQ(result->rates.drText, "---");
-    EXPECT_EQ(result->rates.raText, "---");
-    EXPECT_EQ(result->rates.fmText, "---");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "---");
+    EXPECT_EQ(batchRateTexts(result->rates).ra, "---");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "---");
     EXPECT_TRUE(window.seen.empty());
     EXPECT_TRUE(window.messages.empty());
 }
@@ -162,9 +159,9 @@ TEST_F(BatchRun, ReportRoundsWhereTheFieldsTruncate) {
 
     EXPECT_EQ(readBytes(report()), kHeader + "\r\nonly.tif\t90.48\t95.00\t92.68\t21\t20\t19\t\r\n");
     EXPECT_EQ(result->sums, counts(21, 20, 19));
-    EXPECT_EQ(result->rates.drText, "90.47%");
-    EXPECT_EQ(result->rates.raText, "95.00%");
-    EXPECT_EQ(result->rates.fmText, "92.68%");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "90.47%");
+    EXPECT_EQ(batchRateTexts(result->rates).ra, "95.00%");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "92.68%");
 }
 
 TEST_F(BatchRun, PagesWithoutRegionsAreCountedAndAddZeros) {
@@ -183,9 +180,9 @@ TEST_F(BatchRun, PagesWithoutRegionsAreCountedAndAddZeros) {
                                        "b.tif\t0.00\t-1.00\t-1.00\t2\t0\t0\t\r\n");
     EXPECT_EQ(result->evaluatedPages, 2);
     EXPECT_EQ(result->sums, counts(2, 2, 0));
-    EXPECT_EQ(result->rates.drText, "0.00%");
-    EXPECT_EQ(result->rates.raText, "0.00%");
-    EXPECT_EQ(result->rates.fmText, "0.00%");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "0.00%");
+    EXPECT_EQ(batchRateTexts(result->rates).ra, "0.00%");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "0.00%");
 }
 
 // ---------------------------------------------------------------- between pages
@@ -202,7 +199,7 @@ TEST_F(BatchRun, UntickingBatchDropsTheRowsButKeepsCounting) {
     EXPECT_EQ(readBytes(report()), kHeader + "\r\n" + kPage01Line + "page02.tif\t\r\npage03.tif\t\r\n");
     EXPECT_EQ(result->sums, counts(38, 39, 37));
     EXPECT_EQ(result->evaluatedPages, 2);
-    EXPECT_EQ(result->rates.fmText, "96.10%");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "96.10%");
 }
 
 TEST_F(BatchRun, LevelAndListAreReadAgainForEveryPage) {
@@ -322,7 +319,7 @@ TEST_F(BatchRun, ReportThatCannotBeCreatedStillGivesTotals) {
     EXPECT_TRUE(fs::is_directory(report()));
     EXPECT_EQ(result->sums, counts(38, 39, 37));
     EXPECT_EQ(result->evaluatedPages, 2);
-    EXPECT_EQ(result->rates.fmText, "96.10%");
+    EXPECT_EQ(batchRateTexts(result->rates).fm, "96.10%");
     EXPECT_EQ(window.seen.size(), 3u);
 }
 
@@ -332,12 +329,12 @@ TEST_F(BatchRun, ReportThatCannotBeWrittenIsReportedOnce) {
     FakeWindow window;
     window.list = listPages(ws_.path() / "images");
     const std::optional<BatchResult> result =
-        runBatch(settings(), "/dev/full", imaging::readImageSize, window.hooks(), window.sink());
+        runBatch(workspace(), settings(), "/dev/full", imaging::readImageSize, window.hooks(), window.sink());
     ASSERT_TRUE(result);
 
     EXPECT_EQ(window.messages, std::vector<std::string>{"Cannot write the report /dev/full"});
     EXPECT_EQ(result->sums, counts(38, 39, 37));
-    EXPECT_EQ(result->rates.drText, "97.36%");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "97.36%");
 }
 
 TEST_F(BatchRun, SecondBatchReplacesTheReport) {
@@ -353,7 +350,7 @@ TEST_F(BatchRun, SecondBatchReplacesTheReport) {
     ASSERT_TRUE(result);
     EXPECT_EQ(readBytes(report()), kHeader + "\r\n" + kPage02Line + "page03.tif\t\r\n");
     EXPECT_EQ(result->sums, counts(18, 18, 18));
-    EXPECT_EQ(result->rates.drText, "100.0%");
+    EXPECT_EQ(batchRateTexts(result->rates).dr, "100.0%");
 }
 
 TEST_F(BatchRun, UnusableSettingsRefuseTheRunAndLeaveTheReport) {
@@ -373,6 +370,11 @@ TEST_F(BatchRun, UnusableSettingsRefuseTheRunAndLeaveTheReport) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         writeBytes(report(), old);
+        // The window's fields are read before anything runs.
+        const auto fields = settingsFromFields(Level::Lines, false, c.threshold, c.weights);
+        ASSERT_TRUE(std::holds_alternative<Failure>(fields));
+        EXPECT_EQ(boxText(std::get<Failure>(fields)), c.message);
+        // A threshold that gets past them anyway is refused by the batch.
         FakeWindow window;
         window.list = listPages(ws_.path() / "images");
         bool asked = false;
@@ -383,11 +385,13 @@ TEST_F(BatchRun, UnusableSettingsRefuseTheRunAndLeaveTheReport) {
         };
         RunSettings s = settings();
         s.threshold = c.threshold;
-        s.weights = c.weights;
-        EXPECT_EQ(runBatch(s, report(), imaging::readImageSize, hooks, window.sink()), std::nullopt);
-        EXPECT_EQ(window.messages, std::vector<std::string>{c.message});
-        EXPECT_FALSE(asked);
-        EXPECT_EQ(readBytes(report()), old);
+        const auto result = runBatch(workspace(), s, report(), imaging::readImageSize, hooks, window.sink());
+        if (c.threshold < 1) {
+            EXPECT_EQ(result, std::nullopt);
+            EXPECT_EQ(window.messages, std::vector<std::string>{c.message});
+            EXPECT_FALSE(asked);
+            EXPECT_EQ(readBytes(report()), old);
+        }
     }
 }
 
@@ -397,23 +401,17 @@ TEST_F(BatchRun, SinglePageRunWritesNoRowAndNoReport) {
     ws_.writeExample();
     const std::string old = "an old report\r\n";
     writeBytes(report(), old);
-    const PageEvaluation e = evaluateSinglePage(settings(), ws_.image("page01.tif"), kPage);
-    EXPECT_TRUE(e.success);
-    EXPECT_EQ(e.counts, counts(20, 21, 19));
-    EXPECT_EQ(e.rates.drText, "95.00%");
-    EXPECT_EQ(e.rates.raText, "90.47%");
-    EXPECT_EQ(e.rates.fmText, "92.68%");
-    EXPECT_EQ(e.reportRow, "");
+    const PageOutcome e = evaluatePage(workspace(), settings(), "page01.tif", kPage);
+    EXPECT_TRUE(e.evaluated);
+    EXPECT_EQ(e.evaluation.counts, counts(20, 21, 19));
+    EXPECT_EQ(pageRateTexts(e.evaluation.rates).dr, "95.00%");
+    EXPECT_EQ(pageRateTexts(e.evaluation.rates).ra, "90.47%");
+    EXPECT_EQ(pageRateTexts(e.evaluation.rates).fm, "92.68%");
     EXPECT_EQ(readBytes(report()), old);
 
-    // Only the page's file name finds its maps; its folder plays no part.
-    const PageEvaluation elsewhere = evaluateSinglePage(settings(), "/nowhere/page02.tif", kPage);
-    EXPECT_TRUE(elsewhere.success);
-    EXPECT_EQ(elsewhere.counts, counts(18, 18, 18));
-
-    const PageEvaluation missing = evaluateSinglePage(settings(), ws_.image("page03.tif"), kPage);
-    EXPECT_FALSE(missing.success);
-    EXPECT_TRUE(missing.messages.empty());
+    const PageOutcome missing = evaluatePage(workspace(), settings(), "page03.tif", kPage);
+    EXPECT_FALSE(missing.evaluated);
+    EXPECT_TRUE(boxTexts(missing.failures).empty());
 }
 
 }  // namespace

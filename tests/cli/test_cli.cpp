@@ -1,16 +1,16 @@
 // corvanel-eval end to end: the built binary on workspaces written here, its
 // stdout, stderr, exit code, report and JSON.
 
-#include "batch.h"
-#include "diagnosis.h"
-#include "imagesize.h"
-#include "synth.h"
+#include "run/runner.h"
+#include "eval/diagnosis.h"
+#include "imaging/imagesize.h"
+#include "tools/synth.h"
 
 #include <gtest/gtest.h>
 
-#include "example_workspace.h"
-#include "map_builder.h"
-#include "test_support.h"
+#include "tests/cli/example_workspace.h"
+#include "tests/support/map_builder.h"
+#include "tests/support/test_support.h"
 #include <nlohmann/json.hpp>
 
 #include <QImage>
@@ -94,7 +94,7 @@ private:
 // region covering two ground-truth regions (20 over 2 and 3), two
 // ground-truth regions split over result regions (4 into 30, 31; 6 into
 // 50, 51, 52), a missed region (5) and a spurious one (40).
-void writeGroups(const Workspace& ws, const std::string& name) {
+void writeGroups(const TestWorkspace& ws, const std::string& name) {
     ws.writeImage(name, kPage);
     ws.writeMaps(name, "lines",
                  MapBuilder(kPage)
@@ -156,7 +156,7 @@ void cutOneLabel(const fs::path& path) {
 // ---------------------------------------------------------------- batch
 
 TEST(EvalToolBatch, ExamplePrintsTheTotalsAndWritesTheReport) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     Tool tool;
     const Outcome o = tool.run({ws.arg()});
@@ -172,7 +172,7 @@ TEST(EvalToolBatch, ExamplePrintsTheTotalsAndWritesTheReport) {
 
 // An image library's complaints about a damaged file stay off stderr.
 TEST(EvalToolBatch, ImageLibraryWarningsStayOffStderr) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     // An unknown tag in place of the first page's last directory entry: libtiff warns, and reads on.
     std::string tiff = readBytes(ws.image("page01.tif"));
@@ -196,7 +196,7 @@ TEST(EvalToolBatch, ImageLibraryWarningsStayOffStderr) {
 }
 
 TEST(EvalToolBatch, ReportOptionWritesElsewhere) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     TempDir elsewhere;
     const fs::path report = elsewhere.path() / "participant 7.txt";
@@ -209,7 +209,7 @@ TEST(EvalToolBatch, ReportOptionWritesElsewhere) {
 }
 
 TEST(EvalToolBatch, ReportThatCannotBeWrittenExitsOneAfterTheTotals) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     fs::create_directories(ws.report());
     Tool tool;
@@ -234,7 +234,7 @@ TEST(EvalToolBatch, ReportThatCannotBeWrittenExitsOneAfterTheTotals) {
 }
 
 TEST(EvalToolBatch, MessagesGoToStderrInPageOrder) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     cutOneLabel(ws.map("gt", "lines", "page02.tif"));
     ws.writeMaps("page03.tif", "lines", MapBuilder(kPage).cells(0, 2, 1).take(),
@@ -248,8 +248,8 @@ TEST(EvalToolBatch, MessagesGoToStderrInPageOrder) {
         EXPECT_EQ(o.exitCode, 0);
         // The window's texts, each with the reason after it.
         EXPECT_EQ(o.err,
-                  "Problem with file page02.tif.dat: 3,196 bytes, 3,200 expected\n"
-                  "Problem with file page03.tif.dat: 3,196 bytes, 3,200 expected\n"
+                  "Problem with file page02.tif.dat (ground truth, lines): 3,196 bytes, 3,200 expected\n"
+                  "Problem with file page03.tif.dat (result, lines): 3,196 bytes, 3,200 expected\n"
                   "Cannot read the page image page04.tif; the page was not evaluated\n"
                   "1 of 4 pages evaluated (lines)\n");
         EXPECT_EQ(o.out, kPage01Out + "Im.: 1\n");
@@ -259,7 +259,7 @@ TEST(EvalToolBatch, MessagesGoToStderrInPageOrder) {
 }
 
 TEST(EvalToolBatch, EmptyImagesFolderGivesUndefinedScores) {
-    Workspace ws;
+    TestWorkspace ws;
     fs::create_directories(ws.path() / "images");
     Tool tool;
     const Outcome o = tool.run({ws.arg()});
@@ -271,7 +271,7 @@ TEST(EvalToolBatch, EmptyImagesFolderGivesUndefinedScores) {
 }
 
 TEST(EvalToolBatch, LevelWordsReadsTheWordMaps) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     ws.writeMaps("page02.tif", "words", MapBuilder(kPage).cells(0, 3, 1).take(),
                  MapBuilder(kPage).cells(0, 1, 9).cells(10, 2, 20).take());
@@ -287,7 +287,7 @@ TEST(EvalToolBatch, LevelWordsReadsTheWordMaps) {
 
 TEST(EvalToolBatch, HeaderOptionTakesTheSizeFromTheMaps) {
     // The images are of another size than the maps; with headers that does not matter.
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample(PageSize{7, 3}, true);
     Tool tool;
     const Outcome o = tool.run({ws.arg(), "--header"});
@@ -299,7 +299,7 @@ TEST(EvalToolBatch, HeaderOptionTakesTheSizeFromTheMaps) {
 
 TEST(EvalToolBatch, ThresholdTextIsReadAsTheFieldReadsIt) {
     // A result region covering 93 of a ground-truth region's 100 pixels.
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeImage("p.tif", kPage);
     ws.writeMaps("p.tif", "lines", MapBuilder(kPage).block(1, 0, 0, 10, 10).take(),
                  MapBuilder(kPage).block(2, 0, 0, 10, 9).block(2, 0, 9, 3, 1).take());
@@ -327,7 +327,7 @@ TEST(EvalToolBatch, ThresholdTextIsReadAsTheFieldReadsIt) {
 }
 
 TEST(EvalToolBatch, WeightsAreReadAsTheHiddenFieldsReadThem) {
-    Workspace ws;
+    TestWorkspace ws;
     writeGroups(ws, "g.tif");
     Tool tool;
     const std::string counts =
@@ -348,7 +348,7 @@ TEST(EvalToolBatch, WeightsAreReadAsTheHiddenFieldsReadThem) {
 // ---------------------------------------------------------------- one page
 
 TEST(EvalToolPage, PrintsThePageAndLeavesTheReport) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     const std::string old = "an old report\r\n";
     writeBytes(ws.report(), old);
@@ -366,7 +366,7 @@ TEST(EvalToolPage, PrintsThePageAndLeavesTheReport) {
 }
 
 TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     cutOneLabel(ws.map("results", "lines", "page02.tif"));
     Tool tool;
@@ -379,7 +379,7 @@ TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
     const Outcome shortMap = tool.run({ws.arg(), "--page", "page02.tif"});
     EXPECT_EQ(shortMap.exitCode, 1);
     EXPECT_EQ(shortMap.out, "");
-    EXPECT_EQ(shortMap.err, "Problem with file page02.tif.dat: 3,196 bytes, 3,200 expected\n");
+    EXPECT_EQ(shortMap.err, "Problem with file page02.tif.dat (result, lines): 3,196 bytes, 3,200 expected\n");
 
     const Outcome noImage = tool.run({ws.arg(), "--page", "page09.tif"});
     EXPECT_EQ(noImage.exitCode, 1);
@@ -391,7 +391,7 @@ TEST(EvalToolPage, PageThatCannotBeEvaluatedPrintsNothingAndExitsOne) {
 // ---------------------------------------------------------------- JSON
 
 TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
-    Workspace ws;
+    TestWorkspace ws;
     writeGroups(ws, "g.tif");
     ws.writeImage("h.tif", kPage);  // no label maps
     ws.writeImage("i.tif", kPage);
@@ -405,7 +405,8 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
     const Outcome o = tool.run({ws.arg(), "--json", file.string()});
     ASSERT_EQ(o.exitCode, 0) << o.err;
     EXPECT_EQ(o.err, "h.tif: no ground-truth map gt/lines/h.tif.dat and no result map results/lines/h.tif.dat\n"
-                     "Problem with file i.tif.dat: 3,196 bytes, 3,200 expected\n2 of 4 pages evaluated (lines)\n");
+                     "Problem with file i.tif.dat (ground truth, lines): 3,196 bytes, 3,200 expected\n"
+                     "2 of 4 pages evaluated (lines)\n");
 
     const json doc = json::parse(readBytes(file));
     EXPECT_EQ(doc.at("threshold"), 90);
@@ -462,7 +463,8 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
 
     const json& i = pages[2];
     EXPECT_EQ(i.at("evaluated"), false);
-    EXPECT_EQ(i.at("messages"), json::array({"Problem with file i.tif.dat: 3,196 bytes, 3,200 expected"}));
+    EXPECT_EQ(i.at("messages"),
+              json::array({"Problem with file i.tif.dat (ground truth, lines): 3,196 bytes, 3,200 expected"}));
 
     // Undefined rates are null, not -1.
     const json& j = pages[3];
@@ -486,7 +488,7 @@ TEST(EvalToolJson, DescribesEveryPageAndTheTotals) {
 }
 
 TEST(EvalToolJson, SinglePageWritesOnePageAndNoTotals) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     TempDir out;
     const fs::path file = out.path() / "page.json";
@@ -504,7 +506,7 @@ TEST(EvalToolJson, SinglePageWritesOnePageAndNoTotals) {
 // ---------------------------------------------------------------- parallel pages
 
 // Eight synthetic pages, three of them faulty in different ways.
-class SyntheticWorkspace : public Workspace {
+class SyntheticWorkspace : public TestWorkspace {
 public:
     SyntheticWorkspace() {
         for (int p = 1; p <= 8; ++p) {
@@ -530,9 +532,8 @@ public:
 };
 
 // The same batch through the engine, serially, as the window would run it.
-std::pair<std::string, std::string> engineBatch(const Workspace& ws, Level level, const fs::path& report) {
+std::pair<std::string, std::string> engineBatch(const TestWorkspace& ws, Level level, const fs::path& report) {
     RunSettings s;
-    s.workspace = ws.path();
     s.level = level;
     const std::vector<std::string> names = listPages(ws.path() / "images");
     BatchHooks hooks;
@@ -541,7 +542,7 @@ std::pair<std::string, std::string> engineBatch(const Workspace& ws, Level level
     hooks.level = [&] { return level; };
     hooks.batchTicked = [] { return true; };
     std::string messages;
-    const std::optional<BatchResult> r = runBatch(s, report, imaging::readImageSize, hooks,
+    const std::optional<BatchResult> r = runBatch(Workspace(ws.path()), s, report, imaging::readImageSize, hooks,
                                                   [&](const std::string& m) { messages += m + "\n"; });
     if (!r) throw std::runtime_error("the engine refused the batch");
     const Counts& c = r->sums;
@@ -549,8 +550,8 @@ std::pair<std::string, std::string> engineBatch(const Workspace& ws, Level level
                       "\none2one: " + std::to_string(c.one2one) + "\ng_one2many: " + std::to_string(c.g_one2many) +
                       "\ng_many2one: " + std::to_string(c.g_many2one) +
                       "\nd_one2many: " + std::to_string(c.d_one2many) +
-                      "\nd_many2one: " + std::to_string(c.d_many2one) + "\nDetection Rate: " + r->rates.drText +
-                      "\nRecognition Accuracy: " + r->rates.raText + "\nFM    : " + r->rates.fmText +
+                      "\nd_many2one: " + std::to_string(c.d_many2one) + "\nDetection Rate: " + batchRateTexts(r->rates).dr +
+                      "\nRecognition Accuracy: " + batchRateTexts(r->rates).ra + "\nFM    : " + batchRateTexts(r->rates).fm +
                       "\nIm.: " + std::to_string(r->evaluatedPages) + "\n";
     return {out, messages};
 }
@@ -600,7 +601,7 @@ TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
 // TIFF sizes are read without Qt; other formats load Qt's side on the main
 // thread when a worker first needs it.
 TEST(EvalToolImages, PagesInEveryFormatAreEvaluatedWithAnyNumberOfJobs) {
-    Workspace ws;
+    TestWorkspace ws;
     for (const char* name : {"a.png", "b.tif", "c.bmp", "d.tif"}) writeGroups(ws, name);
     for (const auto& [name, format] : {std::pair{"a.png", "png"}, std::pair{"c.bmp", "bmp"}}) {
         QImage picture(kPage.width, kPage.height, QImage::Format_Grayscale8);
@@ -616,7 +617,7 @@ TEST(EvalToolImages, PagesInEveryFormatAreEvaluatedWithAnyNumberOfJobs) {
 }
 
 TEST(EvalToolErrorImages, OnePictureAPageEvaluatedInTheViewersColours) {
-    Workspace ws;
+    TestWorkspace ws;
     writeGroups(ws, "g.tif");
     ws.writeImage("h.tif", kPage);  // no label maps: no picture
     TempDir out;
@@ -650,7 +651,7 @@ TEST(EvalToolErrorImages, OnePictureAPageEvaluatedInTheViewersColours) {
 }
 
 TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
-    Workspace ws;
+    TestWorkspace ws;
     ws.writeExample();
     TempDir bare;  // no images folder
     const std::string missing = (ws.path() / "no such workspace").string();

@@ -2,9 +2,9 @@
 // runs, threshold sweeps against plain runs, and CSV read back as a
 // spreadsheet reads it.
 
-#include "synth.h"
-#include "test_support.h"
-#include "workspace.h"
+#include "tools/synth.h"
+#include "tests/support/test_support.h"
+#include "tools/workspace.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,10 +1,10 @@
 // Threshold-curve plots: the files writePlot makes, and what it says when it cannot.
 
-#include "plot.h"
+#include "cli/plot.h"
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "dense_reference.h"
+#include "tests/eval/dense_reference.h"
 
 #include <cstddef>
 #include <stdexcept>

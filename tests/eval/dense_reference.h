@@ -5,8 +5,8 @@
 // bounding boxes, and dense N x M tables for overlaps, scores and matches.
 // Slow on purpose; the engine must give exactly its counts.
 
-#include "labelmap.h"
-#include "matching.h"
+#include "eval/labelmap.h"
+#include "eval/matching.h"
 
 #include <cstdint>
 

@@ -1,8 +1,10 @@
-#include "evaluate.h"
+#include "eval/evaluate.h"
+#include "run/report.h"
+#include "run/workspace.h"
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -60,9 +62,9 @@ LabelMap grid(std::int32_t width, std::int32_t height, const Labels& labels) {
 }
 
 PageEvaluation evaluate(const LabelMap& gt, const LabelMap& rs, std::int32_t T, Weights w = {}) {
-    PageEvaluation e = evaluateMaps(gt, rs, T, w, true);
+    PageEvaluation e = evaluateMaps(gt, rs, T, w);
     EXPECT_TRUE(e.success);
-    EXPECT_TRUE(e.messages.empty());
+    EXPECT_TRUE(e.failures.empty());
     return e;
 }
 
@@ -73,10 +75,10 @@ TEST(Matching, EqualMapsWithOtherLabelsMatchEveryRegion) {
     const LabelMap rs = grid(4, 2, {5, 5, 0, 9, 5, 0, 9, 9});
     const PageEvaluation e = evaluate(gt, rs, 90);
     EXPECT_EQ(e.counts, (Counts{.N = 2, .M = 2, .one2one = 2}));
-    EXPECT_EQ(e.rates.drText, "100.0%");
-    EXPECT_EQ(e.rates.raText, "100.0%");
-    EXPECT_EQ(e.rates.fmText, "100.0%");
-    EXPECT_EQ(e.reportRow, "100.00\t100.00\t100.00\t2\t2\t2\t");
+    EXPECT_EQ(pageRateTexts(e.rates).dr, "100.0%");
+    EXPECT_EQ(pageRateTexts(e.rates).ra, "100.0%");
+    EXPECT_EQ(pageRateTexts(e.rates).fm, "100.0%");
+    EXPECT_EQ(reportRow(e.rates, e.counts), "100.00\t100.00\t100.00\t2\t2\t2\t");
 }
 
 TEST(Matching, EqualMapsPairLabelsByPixelsNotByNumber) {
@@ -134,10 +136,10 @@ TEST(Matching, ResultCoveringTwoGroundTruthRegionsFormsAResultCentredGroup) {
     EXPECT_TRUE(e.detail.gtCentred.empty());
     EXPECT_TRUE(e.detail.unmatchedGt.empty());
     EXPECT_TRUE(e.detail.unmatchedResult.empty());
-    EXPECT_EQ(e.rates.drText, "0.00%");
-    EXPECT_EQ(e.rates.raText, "0.00%");
-    EXPECT_EQ(e.rates.fmText, "0.00%");
-    EXPECT_EQ(e.reportRow, "0.00\t0.00\t0.00\t2\t1\t0\t");
+    EXPECT_EQ(pageRateTexts(e.rates).dr, "0.00%");
+    EXPECT_EQ(pageRateTexts(e.rates).ra, "0.00%");
+    EXPECT_EQ(pageRateTexts(e.rates).fm, "0.00%");
+    EXPECT_EQ(reportRow(e.rates, e.counts), "0.00\t0.00\t0.00\t2\t1\t0\t");
 }
 
 TEST(Matching, GroundTruthSplitInTwoFormsAGroundTruthCentredGroup) {
@@ -155,9 +157,9 @@ TEST(Matching, GroupWeightsReachTheRatesThroughTheirOwnCounts) {
     const LabelMap gt = row({{1, 100}, {2, 100}});
     const LabelMap rs = row({{3, 200}});
     const PageEvaluation e = evaluate(gt, rs, 90, Weights{100, 50, 25});
-    EXPECT_EQ(e.rates.drText, "25.00%");
-    EXPECT_EQ(e.rates.raText, "50.00%");
-    EXPECT_EQ(e.reportRow, "25.00\t50.00\t33.33\t2\t1\t0\t");
+    EXPECT_EQ(pageRateTexts(e.rates).dr, "25.00%");
+    EXPECT_EQ(pageRateTexts(e.rates).ra, "50.00%");
+    EXPECT_EQ(reportRow(e.rates, e.counts), "25.00\t50.00\t33.33\t2\t1\t0\t");
 }
 
 TEST(Matching, ScoresBelowFiveNeverJoinAGroup) {
@@ -261,8 +263,8 @@ TEST(Matching, AGroundTruthRegionAlreadyTakenCanBeChosenAgain) {
     EXPECT_EQ(e.detail.one2one, (Pairs{{2, 1, 50}, {2, 2, 50}}));
     EXPECT_EQ(e.detail.unmatchedGt, (Labels{1, 3}));
     EXPECT_TRUE(e.detail.unmatchedResult.empty());
-    EXPECT_EQ(e.rates.drText, "66.66%");
-    EXPECT_EQ(e.rates.raText, "100.0%");
+    EXPECT_EQ(pageRateTexts(e.rates).dr, "66.66%");
+    EXPECT_EQ(pageRateTexts(e.rates).ra, "100.0%");
 }
 
 TEST(Matching, GroundTruthReachingTwoResultsTakesTheHigherScore) {
@@ -324,19 +326,11 @@ TEST(Matching, EmptySidesLeaveTheirRatesUndefined) {
         SCOPED_TRACE(c.what);
         const PageEvaluation e = evaluate(c.gt, c.rs, 90);
         EXPECT_EQ(e.counts, c.counts);
-        EXPECT_EQ(e.rates.drText, c.dr);
-        EXPECT_EQ(e.rates.raText, c.ra);
-        EXPECT_EQ(e.rates.fmText, c.fm);
-        EXPECT_EQ(e.reportRow, c.row);
+        EXPECT_EQ(pageRateTexts(e.rates).dr, c.dr);
+        EXPECT_EQ(pageRateTexts(e.rates).ra, c.ra);
+        EXPECT_EQ(pageRateTexts(e.rates).fm, c.fm);
+        EXPECT_EQ(reportRow(e.rates, e.counts), c.row);
     }
-}
-
-TEST(Matching, NoReportRowOutsideABatch) {
-    const LabelMap gt = row({{1, 3}});
-    const PageEvaluation e = evaluateMaps(gt, gt, 90, Weights{}, false);
-    EXPECT_TRUE(e.success);
-    EXPECT_EQ(e.counts.one2one, 1);
-    EXPECT_EQ(e.reportRow, "");
 }
 
 TEST(Matching, RegionsBeyondColumn9999AreCounted) {
@@ -382,13 +376,14 @@ protected:
         return ws_.path() / kind / level / "p01.png.dat";
     }
 
-    PageRequest request() const {
+    PageRequest request(Level level = Level::Lines) const {
+        const Workspace workspace(ws_.path());
         PageRequest r;
-        // The image lives elsewhere; only its file name finds the maps.
-        r.page = {ws_.path(), "/nowhere/images/p01.png", Level::Lines, false};
+        r.pageName = "p01.png";
+        r.gtMap = workspace.mapPath(MapKind::GroundTruth, level, r.pageName);
+        r.rsMap = workspace.mapPath(MapKind::Result, level, r.pageName);
         r.size = {4, 2};
         r.threshold = 90;
-        r.batch = true;
         return r;
     }
 
@@ -408,18 +403,15 @@ TEST_F(EvaluatePageOnFiles, ReadsBothMapsAtTheChosenLevel) {
     PageRequest r = request();
     PageEvaluation e = EvaluatePage(r);
     ASSERT_TRUE(e.success);
-    EXPECT_TRUE(e.messages.empty());
+    EXPECT_TRUE(e.failures.empty());
     EXPECT_EQ(e.counts, (Counts{.N = 2, .M = 2, .one2one = 2}));
-    EXPECT_EQ(e.reportRow, "100.00\t100.00\t100.00\t2\t2\t2\t");
+    EXPECT_EQ(reportRow(e.rates, e.counts), "100.00\t100.00\t100.00\t2\t2\t2\t");
     EXPECT_EQ(e.size, (PageSize{4, 2}));
 
-    r.page.level = Level::Words;
-    r.batch = false;
-    e = EvaluatePage(r);
+    e = EvaluatePage(request(Level::Words));
     ASSERT_TRUE(e.success);
     EXPECT_EQ(e.counts, (Counts{.N = 2, .M = 1, .g_one2many = 1, .d_many2one = 2}));
-    EXPECT_EQ(e.reportRow, "");
-}
+    }
 
 TEST_F(EvaluatePageOnFiles, UnreadableMapsFailWithTheReadersMessage) {
     struct Case {
@@ -455,16 +447,15 @@ TEST_F(EvaluatePageOnFiles, UnreadableMapsFailWithTheReadersMessage) {
         const PageEvaluation e = EvaluatePage(request());
         EXPECT_FALSE(e.success);
         EXPECT_FALSE(e.fatal);
-        EXPECT_EQ(e.messages, c.messages);
-        EXPECT_EQ(e.reportRow, "");
-    }
+        EXPECT_EQ(boxTexts(e.failures), c.messages);
+            }
 }
 
 TEST_F(EvaluatePageOnFiles, HeadersGiveThePageSize) {
     writeMap(map("gt", "lines"), gtLines_, PageSize{4, 2});
     writeMap(map("results", "lines"), rsLines_, PageSize{4, 2});
     PageRequest r = request();
-    r.page.readHeader = true;
+    r.readHeader = true;
     r.size = {640, 480};
     const PageEvaluation e = EvaluatePage(r);
     ASSERT_TRUE(e.success);
@@ -477,14 +468,13 @@ TEST_F(EvaluatePageOnFiles, MapsOfDifferentSizesAreNotCompared) {
     writeMap(map("gt", "lines"), gtLines_, PageSize{4, 2});
     writeMap(map("results", "lines"), rsLines_, PageSize{2, 4});
     PageRequest r = request();
-    r.page.readHeader = true;
+    r.readHeader = true;
     const PageEvaluation e = EvaluatePage(r);
     EXPECT_FALSE(e.success);
-    EXPECT_EQ(e.messages, (std::vector<std::string>{
+    EXPECT_EQ(boxTexts(e.failures), (std::vector<std::string>{
                               "Label maps of different sizes for p01.png: ground truth 4x2, result 2x4; "
                               "the page was not evaluated"}));
-    EXPECT_EQ(e.reportRow, "");
-}
+    }
 
 TEST_F(EvaluatePageOnFiles, ThresholdBelowOneIsRefused) {
     writeMap(map("gt", "lines"), gtLines_);
@@ -495,10 +485,9 @@ TEST_F(EvaluatePageOnFiles, ThresholdBelowOneIsRefused) {
         r.threshold = T;
         const PageEvaluation e = EvaluatePage(r);
         EXPECT_FALSE(e.success);
-        EXPECT_EQ(e.messages, (std::vector<std::string>{"MC_thres(%) must be at least 1 (it is " +
+        EXPECT_EQ(boxTexts(e.failures), (std::vector<std::string>{"MC_thres(%) must be at least 1 (it is " +
                                                         std::to_string(T) + "); nothing was evaluated"}));
-        EXPECT_EQ(e.reportRow, "");
-    }
+            }
     PageRequest r = request();
     r.threshold = 1;
     EXPECT_TRUE(EvaluatePage(r).success);
@@ -508,16 +497,13 @@ TEST_F(EvaluatePageOnFiles, WeightTextsAreRead) {
     writeMap(map("gt", "lines"), gtLines_);
     writeMap(map("results", "lines"), {5, 5, 0, 0, 5, 0, 0, 0});  // one of two regions found
     PageRequest r = request();
-    r.weights = {"150", "0", "0"};
+    r.weights = std::get<Weights>(parseWeights({"150", "0", "0"}));
     PageEvaluation e = EvaluatePage(r);
     ASSERT_TRUE(e.success);
-    EXPECT_EQ(e.rates.drText, "75.00%");
-    EXPECT_EQ(e.rates.raText, "150.00%");
+    EXPECT_EQ(pageRateTexts(e.rates).dr, "75.00%");
+    EXPECT_EQ(pageRateTexts(e.rates).ra, "150.00%");
 
-    r.weights = {"abc", "0", "0"};
-    e = EvaluatePage(r);
-    EXPECT_FALSE(e.success);
-    EXPECT_EQ(e.messages, (std::vector<std::string>{"'abc' is not a valid integer value"}));
+    EXPECT_EQ(std::get<std::string>(parseWeights({"abc", "0", "0"})), "'abc' is not a valid integer value");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-#include "scores.h"
+#include "eval/scores.h"
+#include "run/report.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +94,7 @@ TEST(Fixed2, IgnoresTheProcessLocale) {
     EXPECT_EQ(fixed2(66.6667), "66.67");
     EXPECT_EQ(fixed2(-1), "-1.00");
     const Counts counts{.N = 10, .M = 12, .one2one = 9};
-    EXPECT_EQ(reportRow(pageRates(counts, Weights{}), counts), "90.00\t75.00\t81.82\t10\t12\t9\t");
+    EXPECT_EQ(reportRow(computeRates(counts, Weights{}), counts), "90.00\t75.00\t81.82\t10\t12\t9\t");
     EXPECT_EQ(percentText(90.5), "90.50%");
 }
 
@@ -121,20 +122,21 @@ TEST(PageRates, TextsAndReportRow) {
     };
     for (const RatesCase& c : cases) {
         SCOPED_TRACE(c.row);
-        const Rates r = pageRates(c.counts, Weights{});
-        EXPECT_EQ(r.drText, c.dr);
-        EXPECT_EQ(r.raText, c.ra);
-        EXPECT_EQ(r.fmText, c.fm);
+        const Rates r = computeRates(c.counts, Weights{});
+        const RateTexts t = pageRateTexts(r);
+        EXPECT_EQ(t.dr, c.dr);
+        EXPECT_EQ(t.ra, c.ra);
+        EXPECT_EQ(t.fm, c.fm);
         EXPECT_EQ(reportRow(r, c.counts), c.row);
     }
 }
 
-TEST(PageRates, UndefinedRatesAreMinusOne) {
-    const Rates r = pageRates(Counts{.N = 0, .M = 0}, Weights{});
-    EXPECT_EQ(r.DR, -1.0);
-    EXPECT_EQ(r.RA, -1.0);
-    EXPECT_EQ(r.FM, -1.0);
-    const Rates zero = pageRates(Counts{.N = 3, .M = 4}, Weights{});
+TEST(PageRates, UndefinedRatesAreNoneAndZeroRatesAreZero) {
+    const Rates r = computeRates(Counts{.N = 0, .M = 0}, Weights{});
+    EXPECT_FALSE(r.DR);
+    EXPECT_FALSE(r.RA);
+    EXPECT_FALSE(r.FM);
+    const Rates zero = computeRates(Counts{.N = 3, .M = 4}, Weights{});
     EXPECT_EQ(zero.FM, 0.0);
 }
 
@@ -151,10 +153,10 @@ TEST(BatchRates, UndefinedScoresShowThreeHyphens) {
         {{.N = 38, .M = 39, .one2one = 37}, "97.36%", "94.87%", "96.10%"},
     };
     for (const Case& c : cases) {
-        const Rates r = batchRates(c.counts, Weights{});
-        EXPECT_EQ(r.drText, c.dr);
-        EXPECT_EQ(r.raText, c.ra);
-        EXPECT_EQ(r.fmText, c.fm);
+        const RateTexts t = batchRateTexts(computeRates(c.counts, Weights{}));
+        EXPECT_EQ(t.dr, c.dr);
+        EXPECT_EQ(t.ra, c.ra);
+        EXPECT_EQ(t.fm, c.fm);
     }
 }
 
@@ -163,20 +165,21 @@ TEST(Rates, EachWeightCountsItsOwnCounter) {
     const Counts c{.N = 8, .M = 16, .one2one = 5, .g_one2many = 2, .g_many2one = 3, .d_one2many = 4,
                    .d_many2one = 6};
     const Weights w{100, 10, 1};
-    for (const Rates& r : {pageRates(c, w), batchRates(c, w)}) {
-        EXPECT_EQ(r.DR, 523.0 / 8);
-        EXPECT_EQ(r.RA, 546.0 / 16);
-        EXPECT_EQ(r.drText, "65.37%");
-        EXPECT_EQ(r.raText, "34.12%");
+    const Rates r = computeRates(c, w);
+    EXPECT_EQ(r.DR, 523.0 / 8);
+    EXPECT_EQ(r.RA, 546.0 / 16);
+    for (const RateTexts& t : {pageRateTexts(r), batchRateTexts(r)}) {
+        EXPECT_EQ(t.dr, "65.37%");
+        EXPECT_EQ(t.ra, "34.12%");
     }
 }
 
 TEST(Rates, LargeSumsDoNotOverflow) {
     // 100 x 30 million does not fit in 32 bits.
     const Counts c{.N = 30'000'000, .M = 40'000'000, .one2one = 30'000'000};
-    const Rates r = batchRates(c, Weights{});
-    EXPECT_EQ(r.drText, "100.0%");
-    EXPECT_EQ(r.raText, "75.00%");
+    const Rates r = computeRates(c, Weights{});
+    EXPECT_EQ(batchRateTexts(r).dr, "100.0%");
+    EXPECT_EQ(batchRateTexts(r).ra, "75.00%");
     EXPECT_EQ(reportRow(r, c), "100.00\t75.00\t85.71\t30000000\t40000000\t30000000\t");
 }
 
@@ -186,9 +189,9 @@ TEST(Rates, WeightedSumsBeyondSixtyFourBitsDoNotOverflow) {
     const Counts c{.N = big, .M = big, .one2one = big, .g_one2many = big, .g_many2one = big,
                    .d_one2many = big, .d_many2one = big};
     const Weights w{2147483647, 2147483647, 2147483647};
-    const Rates r = batchRates(c, w);
-    EXPECT_DOUBLE_EQ(r.DR, 3.0 * 2147483647);
-    EXPECT_DOUBLE_EQ(r.RA, 3.0 * 2147483647);
+    const Rates r = computeRates(c, w);
+    EXPECT_DOUBLE_EQ(r.DR.value_or(0), 3.0 * 2147483647);
+    EXPECT_DOUBLE_EQ(r.RA.value_or(0), 3.0 * 2147483647);
 }
 
 // ---------------------------------------------------------------- threshold and weight texts

@@ -2,8 +2,10 @@
 // must agree with counting whole maps in memory, runs cut by slice borders
 // and the header variant included.
 
-#include "evaluate.h"
-#include "synth.h"
+#include "eval/evaluate.h"
+#include "run/report.h"
+#include "run/workspace.h"
+#include "tools/synth.h"
 
 #include <gtest/gtest.h>
 
@@ -52,23 +54,26 @@ TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
             for (std::int32_t T : {30, 90}) {
                 SCOPED_TRACE(testing::Message() << "seed " << seed << " level " << static_cast<int>(level)
                                                 << " T " << T);
+                const Workspace workspace(ws_);
                 PageRequest r;
-                r.page = {ws_, ws_ / "images" / ("p" + std::to_string(seed) + ".tif"), level, header};
+                r.pageName = "p" + std::to_string(seed) + ".tif";
+                r.gtMap = workspace.mapPath(MapKind::GroundTruth, level, r.pageName);
+                r.rsMap = workspace.mapPath(MapKind::Result, level, r.pageName);
+                r.readHeader = header;
                 r.size = header ? PageSize{1, 1} : PageSize{layout.width, layout.height};
                 r.threshold = T;
-                r.weights = {"100", "40", "10"};
-                r.batch = true;
+                r.weights = {100, 40, 10};
                 r.diagnose = true;
                 const PageEvaluation streamed = EvaluatePage(r);
                 const bool words = level == Level::Words;
                 const PageEvaluation whole = evaluateMaps(words ? page.gtWords : page.gtLines,
                                                           words ? page.rsWords : page.rsLines, T,
-                                                          Weights{100, 40, 10}, true, true);
+                                                          Weights{100, 40, 10}, true);
                 ASSERT_TRUE(streamed.success);
                 ASSERT_TRUE(whole.success);
                 EXPECT_EQ(streamed.size, (PageSize{layout.width, layout.height}));
                 EXPECT_EQ(streamed.counts, whole.counts);
-                EXPECT_EQ(streamed.reportRow, whole.reportRow);
+                EXPECT_EQ(reportRow(streamed.rates, streamed.counts), reportRow(whole.rates, whole.counts));
                 EXPECT_EQ(streamed.detail.one2one, whole.detail.one2one);
                 EXPECT_EQ(streamed.detail.gtCentred, whole.detail.gtCentred);
                 EXPECT_EQ(streamed.detail.resultCentred, whole.detail.resultCentred);

@@ -1,8 +1,8 @@
 // The error view: which colour each pixel gets, and that painting slice by
 // slice gives the picture painting whole maps gives.
 
-#include "errorview.h"
-#include "evaluate.h"
+#include "imaging/errorview.h"
+#include "eval/evaluate.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ TEST(ErrorView, ErrorsWinOverMatchesInkShowsFullAndPaperTinted) {
     // result 3 a false alarm on paper; a lone ink pixel at 7.
     const LabelMap gt = row({1, 1, 2, 2, 2, 0, 0, 0});
     const LabelMap rs = row({1, 1, 2, 0, 0, 3, 0, 0});
-    const PageEvaluation e = evaluateMaps(gt, rs, 90, Weights{}, false, true);
+    const PageEvaluation e = evaluateMaps(gt, rs, 90, Weights{}, true);
     ASSERT_TRUE(e.diagnosis);
     QImage page(8, 1, QImage::Format_Mono);
     page.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});  // bit 0 is the ink here

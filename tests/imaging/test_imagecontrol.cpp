@@ -1,8 +1,8 @@
-#include "imagecontrol.h"
+#include "imaging/imagecontrol.h"
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QApplication>
 #include <QColor>

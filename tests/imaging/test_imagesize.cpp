@@ -1,9 +1,9 @@
-#include "imagesize.h"
-#include "tiffsize.h"
+#include "imaging/imagesize.h"
+#include "imaging/tiffsize.h"
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QImage>
 #include <QImageWriter>

@@ -1,4 +1,4 @@
-#include "overlay.h"
+#include "imaging/overlay.h"
 
 #include <gtest/gtest.h>
 

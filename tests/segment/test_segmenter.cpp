@@ -2,11 +2,11 @@
 // the ground truth, its words are consistent with its lines, and the program
 // writes a participant's maps or refuses plainly.
 
-#include "evaluate.h"
-#include "handwriting.h"
-#include "segmenter.h"
-#include "test_support.h"
-#include "workspace.h"
+#include "eval/evaluate.h"
+#include "tools/handwriting.h"
+#include "segment/segmenter.h"
+#include "tests/support/test_support.h"
+#include "tools/workspace.h"
 
 
 #include <gtest/gtest.h>
@@ -58,11 +58,11 @@ TEST(Segmenter, FindsTheLinesOfHandwrittenPagesAndKeepsEachWordInOneLine) {
             ASSERT_LE(w, s.wordCount);
             EXPECT_EQ(lineOf.emplace(w, l).first->second, l) << "word " << w << " in two lines";
         }
-        const auto lines = evaluateMaps(page.gtLines, s.lines, 90, {}, false);
-        const auto words = evaluateMaps(page.gtWords, s.words, 90, {}, false);
+        const auto lines = evaluateMaps(page.gtLines, s.lines, 90, {});
+        const auto words = evaluateMaps(page.gtWords, s.words, 90, {});
         ASSERT_TRUE(lines.success && words.success);
-        worstLines = std::min(worstLines, lines.rates.FM);
-        sumWords += words.rates.FM;
+        worstLines = std::min(worstLines, lines.rates.FM.value_or(0));
+        sumWords += words.rates.FM.value_or(0);
     }
     // Measured: lines 100% on every page, words 95% on average. A method
     // that merges or splits lines, or ignores word gaps, falls far below.

@@ -3,7 +3,7 @@
 // Label maps of small square regions for tests that need pages with known
 // counts.
 
-#include "labelmap.h"
+#include "eval/labelmap.h"
 
 #include <algorithm>
 #include <cstdint>

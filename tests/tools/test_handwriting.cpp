@@ -2,9 +2,9 @@
 // every word inside one line), the ink image as written, and writers that
 // differ from page to page.
 
-#include "handwriting.h"
-#include "test_support.h"
-#include "workspace.h"
+#include "tools/handwriting.h"
+#include "tests/support/test_support.h"
+#include "tools/workspace.h"
 
 #include <QImage>
 

@@ -1,4 +1,4 @@
-#include "files.h"
+#include "run/files.h"
 
 #include <cerrno>
 #include <cstdio>

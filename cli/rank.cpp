@@ -1,0 +1,48 @@
+// corvanel-eval rank: its own options, and the ranking they ask for.
+
+#include "cli/evaluator.h"
+#include "cli/services.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace corvanel::cli {
+
+CLI::App* addRankCommand(CLI::App& app, Options& o) {
+    CLI::App* rank = app.add_subcommand(
+        "rank", "Rank participants: evaluate each DIR at both levels and print a leaderboard, best first.\n"
+                "A DIR holding neither lines/ nor words/ stands for each of its sub-folders that does.\n"
+                "Takes the options of corvanel-eval (see corvanel-eval --help) but --level, --page, --report,\n"
+                "--results and --error-images, and --markdown FILE for the leaderboard as a Markdown table.");
+    rank->add_option("WORKSPACE", o.workspace, "Folder holding images/ and gt/")->type_name("FOLDER")->required();
+    rank->add_option("DIR", o.rank.participants, "Participants' folders")->type_name("DIR")->required();
+    // The evaluation's options are the ranking's too.
+    rank->fallthrough();
+    app.add_option("--markdown", o.rank.markdown, "With rank: also write the leaderboard as a Markdown table to FILE")
+        ->type_name("FILE");
+    return rank;
+}
+
+std::optional<std::string> rankConflict(const Options& o) {
+    for (const auto& [given, name] : {std::pair{o.page.has_value(), "--page"}, {o.report.has_value(), "--report"},
+                                      {o.results.has_value(), "--results"},
+                                      {o.errorImages.has_value(), "--error-images"}})
+        if (given) return std::string(name) + " does not go with rank";
+    return std::nullopt;
+}
+
+int runRank(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
+    auto job = jobFor(o, err);
+    if (const int* stop = std::get_if<int>(&job)) return *stop;
+    const auto participants = Workspace::participantsIn(o.rank.participants);
+    if (const auto* why = std::get_if<std::string>(&participants)) {
+        err << "corvanel-eval: " << printableName(*why) << "\n";
+        return kBadArguments;
+    }
+    const StreamConsole console(out, err, progress);
+    return exitCode(runRanking(std::get<Job>(job), std::get<std::vector<Participant>>(participants),
+                               qtServices(false), console.console()));
+}
+
+}  // namespace corvanel::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+// The program's side of a run: what it needs of Qt, the console on the
+// program's streams, and the job the options describe.
+
+#include "cli/evaluator.h"
+#include "run/session.h"
+
+#include <iosfwd>
+#include <memory>
+#include <variant>
+
+namespace corvanel::cli {
+
+// What a run needs of Qt, through corvanel-eval-qt.so. With error images
+// wanted, the module and its plugins are loaded here, before any worker
+// starts.
+Services qtServices(bool errorImages);
+
+// A console on two streams; with `progress`, a line on err that says which
+// page is being evaluated, cleared before anything else is said.
+class StreamConsole {
+public:
+    StreamConsole(std::ostream& out, std::ostream& err, bool progress);
+    const Console& console() const { return console_; }
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    Console console_;
+};
+
+// The job the options describe: the workspace (its folders checked), the
+// settings and the files to write; or the exit code, once err says why not.
+std::variant<Job, int> jobFor(const Options& options, std::ostream& err);
+
+int exitCode(RunStatus status);
+
+}  // namespace corvanel::cli

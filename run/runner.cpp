@@ -1,0 +1,318 @@
+#include "run/runner.h"
+
+#include "run/report.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace corvanel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Failure settingsFailure(std::string text) { return {FailureKind::Settings, {}, {}, {}, std::move(text), {}}; }
+
+}  // namespace
+
+std::variant<RunSettings, Failure> settingsFromFields(Level level, bool readHeader, std::int32_t threshold,
+                                                      const WeightTexts& weights) {
+    if (std::string problem = thresholdProblem(threshold); !problem.empty()) return settingsFailure(std::move(problem));
+    auto parsed = parseWeights(weights);
+    if (auto* problem = std::get_if<std::string>(&parsed)) return settingsFailure(std::move(*problem));
+    RunSettings s;
+    s.level = level;
+    s.readHeader = readHeader;
+    s.threshold = threshold;
+    s.weights = std::get<Weights>(parsed);
+    return s;
+}
+
+PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size) {
+    const PageMaps maps = workspace.maps(s.level, name);
+    PageRequest request;
+    request.pageName = name;
+    request.gtMap = maps.gt;
+    request.rsMap = maps.rs;
+    request.readHeader = s.readHeader;
+    request.size = size;
+    request.threshold = s.threshold;
+    request.weights = s.weights;
+    request.diagnose = s.diagnose;
+    request.keepMaps = s.keepMaps;
+    request.sweep = s.sweep;
+
+    PageOutcome out;
+    out.name = name;
+    out.evaluation = EvaluatePage(request);
+    out.evaluated = out.evaluation.success;
+    out.failures = std::move(out.evaluation.failures);
+    out.evaluation.failures.clear();
+    // Without its ground truth the result is never read: say whether it is there.
+    if (out.failures.size() == 1 && out.failures[0].kind == FailureKind::MapMissing &&
+        out.failures[0].side == MapKind::GroundTruth) {
+        std::error_code ec;
+        if (!fs::exists(maps.rs, ec)) out.failures.push_back({FailureKind::MapMissing, maps.rs, MapKind::Result, {}, {}, {}});
+    }
+    for (Failure& f : out.failures)
+        if (f.side) f.level = s.level;
+    return out;
+}
+
+PageOutcome evaluateBatchPage(const Workspace& workspace, const RunSettings& s, const std::string& name,
+                              const ImageSizeReader& imageSize) {
+    const fs::path image = workspace.pageImage(name);
+    if (const std::optional<PageSize> size = imageSize(image)) return evaluatePage(workspace, s, name, *size);
+    // No page size of another image may stand in for this one.
+    PageOutcome out;
+    out.name = name;
+    out.failures.push_back({FailureKind::PageImage, image, {}, {}, {}, {}});
+    return out;
+}
+
+std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSettings& settings, const fs::path& reportPath,
+                                    const ImageSizeReader& imageSize, const BatchHooks& hooks,
+                                    const std::function<void(const std::string&)>& message) {
+    const auto say = [&](const Failure& f) {
+        if (const std::string text = boxText(f); !text.empty()) message(text);
+    };
+    if (std::string problem = thresholdProblem(settings.threshold); !problem.empty()) {
+        say(settingsFailure(std::move(problem)));
+        return std::nullopt;
+    }
+    BatchReport report(reportPath);
+    if (report.failure()) say(*report.failure());
+    BatchResult result;
+    for (std::size_t i = 0; i < hooks.pageCount(); ++i) {
+        const std::string name = hooks.selectPage(i);
+        RunSettings s = settings;
+        s.level = hooks.level();
+        PageOutcome page = evaluateBatchPage(workspace, s, name, imageSize);
+        page.batchTicked = hooks.batchTicked();
+        for (const Failure& f : page.failures) say(f);
+        report.addPage(page);
+        if (page.evaluation.fatal) {
+            result.fatal = true;
+            break;
+        }
+        if (page.evaluated) {
+            result.sums += page.evaluation.counts;
+            ++result.evaluatedPages;
+        }
+        if (hooks.afterPage) hooks.afterPage(page, result.evaluatedPages);
+    }
+    const bool reportWasFine = !report.failure();
+    report.finish();
+    if (reportWasFine && report.failure()) say(*report.failure());
+    result.rates = computeRates(result.sums, settings.weights);
+    return result;
+}
+
+namespace {
+
+// Evaluates pages on worker threads and hands the outcomes over in list
+// order. A worker that needs something done on the calling thread posts it;
+// the calling thread does it while it waits for pages.
+class ParallelPages final : public MainThread {
+public:
+    ParallelPages(const Workspace& workspace, const RunSettings& settings, const std::vector<std::string>& names,
+                  unsigned jobs, const RunHooks& hooks)
+        : workspace_(workspace), settings_(settings), names_(names), hooks_(hooks), done_(names.size()) {
+        const std::size_t workers = std::min<std::size_t>(jobs, names.size());
+        if (workers <= 1) return;  // evaluated on the caller's thread, one by one
+        for (std::size_t w = 0; w < workers; ++w) {
+            {
+                std::lock_guard lock(mutex_);
+                ++running_;
+            }
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                // As many as the system lets us have; none: the caller's thread alone.
+                std::lock_guard lock(mutex_);
+                --running_;
+                break;
+            }
+        }
+    }
+
+    ~ParallelPages() {
+        stop_ = true;
+        {
+            // A worker may still be waiting for a task of ours.
+            std::unique_lock lock(mutex_);
+            while (running_ > 0) {
+                ready_.wait(lock, [&] { return running_ == 0 || !tasks_.empty(); });
+                runTasks(lock);
+            }
+        }
+        for (std::thread& t : threads_) t.join();
+    }
+
+    PageOutcome take(std::size_t i) {
+        if (threads_.empty()) return evaluate(i);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [&] { return done_[i].has_value() || !tasks_.empty(); });
+            if (done_[i]) break;
+            runTasks(lock);
+        }
+        PageOutcome page = std::move(*done_[i]);
+        done_[i].reset();
+        return page;
+    }
+
+    void call(const std::function<void()>& task) override {
+        if (std::this_thread::get_id() == caller_) {
+            task();
+            return;
+        }
+        Task posted{&task};
+        std::unique_lock lock(mutex_);
+        tasks_.push_back(&posted);
+        ready_.notify_all();
+        ready_.wait(lock, [&] { return posted.done; });
+    }
+
+    bool afterPageFailed() const { return afterPageFailed_; }
+
+private:
+    struct Task {
+        const std::function<void()>* run;
+        bool done = false;  // under mutex_
+    };
+
+    void runTasks(std::unique_lock<std::mutex>& lock) {
+        while (!tasks_.empty()) {
+            Task* task = tasks_.front();
+            tasks_.pop_front();
+            lock.unlock();
+            try {
+                (*task->run)();
+            } catch (...) {
+                lock.lock();
+                task->done = true;
+                ready_.notify_all();
+                throw;
+            }
+            lock.lock();
+            task->done = true;
+        }
+        ready_.notify_all();
+    }
+
+    PageOutcome evaluate(std::size_t i) {
+        const ImageSizeReader size = [this](const fs::path& path) { return hooks_.imageSize(path, *this); };
+        PageOutcome page = evaluateBatchPage(workspace_, settings_, names_[i], size);
+        if (hooks_.afterPage && page.evaluated)
+            if (auto failure = hooks_.afterPage(workspace_, settings_, page)) {
+                page.failures.push_back(std::move(*failure));
+                afterPageFailed_ = true;
+            }
+        return page;
+    }
+
+    void work() {
+        for (std::size_t i; !stop_ && (i = next_++) < names_.size();) {
+            PageOutcome page = evaluate(i);
+            // A page whose tables could not be allocated ends the run.
+            if (page.evaluation.fatal) stop_ = true;
+            std::lock_guard lock(mutex_);
+            done_[i] = std::move(page);
+            ready_.notify_all();
+        }
+        // Pages nobody will evaluate any more still need an answer.
+        std::lock_guard lock(mutex_);
+        for (std::size_t i; (i = next_++) < names_.size();) done_[i] = PageOutcome{names_[i], false, true, {}, {}};
+        --running_;
+        ready_.notify_all();
+    }
+
+    const Workspace& workspace_;
+    const RunSettings& settings_;
+    const std::vector<std::string>& names_;
+    const RunHooks& hooks_;
+    std::vector<std::optional<PageOutcome>> done_;  // under mutex_
+    std::vector<std::thread> threads_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> afterPageFailed_{false};
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Task*> tasks_;  // under mutex_
+    std::size_t running_ = 0;  // workers not yet done; under mutex_
+    const std::thread::id caller_ = std::this_thread::get_id();
+};
+
+}  // namespace
+
+LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const std::vector<std::string>& pages,
+                  unsigned jobs, const RunHooks& hooks, const std::function<void(const PageOutcome&)>& onPage) {
+    LevelRun run;
+    run.level = settings.level;
+    run.listed = pages.size();
+    Counts sums;
+    std::vector<Counts> sweep(settings.sweep.size());
+    std::int64_t evaluated = 0;
+    {
+        ParallelPages parallel(workspace, settings, pages, jobs, hooks);
+        for (std::size_t i = 0; i < pages.size() && !run.fatal; ++i) {
+            if (hooks.progress) hooks.progress(i + 1, pages.size(), pages[i]);
+            const PageOutcome page = parallel.take(i);
+            run.fatal = page.evaluation.fatal;
+            if (page.evaluated) {
+                sums += page.evaluation.counts;
+                ++evaluated;
+                for (std::size_t t = 0; t < sweep.size(); ++t) sweep[t] += page.evaluation.sweep[t];
+            }
+            onPage(page);
+        }
+        run.afterPageFailed = parallel.afterPageFailed();
+    }
+    run.totals = pool(sums, evaluated, settings.weights);
+    for (const Counts& c : sweep) run.sweep.push_back(pool(c, evaluated, settings.weights));
+    return run;
+}
+
+RankingResult rankParticipants(
+    const Workspace& workspace, const std::vector<Participant>& participants, RunSettings settings, unsigned jobs,
+    const RunHooks& hooks, const std::function<void(const Participant&, Level, const PageOutcome&)>& onPage,
+    const std::function<void(const Participant&, const LevelRun&)>& onLevel) {
+    RankingResult result;
+    const std::vector<std::string> pages = workspace.pages();
+    for (const Participant& participant : participants) {
+        Workspace theirs = workspace;
+        if (auto refused = theirs.setResultsFolder(participant.folder)) continue;
+        Standing standing{participant, {}, {}, 0};
+        RunHooks theirHooks = hooks;
+        if (hooks.progress)
+            theirHooks.progress = [&](std::size_t i, std::size_t n, const std::string& page) {
+                hooks.progress(i, n, participant.name + ": " + page);
+            };
+        for (const Level level : {Level::Lines, Level::Words}) {
+            settings.level = level;
+            LevelRun run = runPages(theirs, settings, pages, jobs, theirHooks,
+                                    [&](const PageOutcome& page) { onPage(participant, level, page); });
+            if (run.fatal) {
+                result.fatal = true;
+                return result;
+            }
+            onLevel(participant, run);
+            (level == Level::Words ? standing.words : standing.lines) = std::move(run);
+        }
+        standing.overall =
+            (standing.lines.totals.rates.FM.value_or(0) + standing.words.totals.rates.FM.value_or(0)) / 2;
+        result.standings.push_back(std::move(standing));
+    }
+    std::stable_sort(result.standings.begin(), result.standings.end(), [](const Standing& a, const Standing& b) {
+        return a.overall != b.overall ? a.overall > b.overall : a.participant.name < b.participant.name;
+    });
+    return result;
+}
+
+}  // namespace corvanel

@@ -1,0 +1,184 @@
+#include "run/session.h"
+
+#include "run/report.h"
+#include "run/writers.h"
+
+namespace corvanel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Says every line of the failures on stderr, `prefix` (a participant's name) first.
+void sayLines(const Console& console, const std::vector<std::string>& lines, const std::string& prefix = {}) {
+    for (const std::string& line : lines) console.err(printableName(prefix + line));
+}
+
+void say(const Console& console, const Failure& failure) { console.err(printableName(toolLine(failure))); }
+
+// The run's outcome from what failed along the way.
+class Status {
+public:
+    void fail() { failed_ = true; }
+    // Writes a file; a failure is said and fails the run.
+    void write(const Console& console, const std::string& what, const fs::path& path, const std::string& text) {
+        if (auto failure = writeOutput(what, path, text)) {
+            say(console, *failure);
+            fail();
+        }
+    }
+    void plot(const Console& console, const Services& services, const fs::path& path,
+              const std::vector<SweepPoint>& points) {
+        std::vector<SweepPoint> named = points;
+        for (SweepPoint& p : named) p.participant = printableName(p.participant);
+        if (auto why = services.plot(path, curves(named))) {
+            console.err(printableName(*why));
+            fail();
+        }
+    }
+    RunStatus status() const { return failed_ ? RunStatus::Failed : RunStatus::Done; }
+
+private:
+    bool failed_ = false;
+};
+
+RunHooks hooksFor(const Job& job, const Services& services, const Console& console) {
+    RunHooks hooks;
+    hooks.imageSize = services.imageSize;
+    hooks.progress = console.progress;
+    if (job.outputs.errorImages)
+        hooks.afterPage = [&job, &services](const Workspace& workspace, const RunSettings& s, const PageOutcome& page) {
+            return services.errorImage({*job.outputs.errorImages, workspace.pageImage(page.name), s.level,
+                                        workspace.maps(s.level, page.name), s.readHeader, &page.evaluation});
+        };
+    return hooks;
+}
+
+// "2 of 3 pages evaluated (lines)" when some were not.
+void summarise(const Console& console, const LevelRun& run, const std::string& prefix) {
+    if (run.totals.pages < static_cast<std::int64_t>(run.listed))
+        console.err(printableName(prefix) + std::to_string(run.totals.pages) + " of " + std::to_string(run.listed) +
+                    " pages evaluated (" + levelName(run.level) + ")");
+}
+
+bool skippedAny(const LevelRun& run) { return run.totals.pages < static_cast<std::int64_t>(run.listed); }
+
+}  // namespace
+
+fs::path ErrorImageRequest::target() const {
+    return folder / (page.filename().string() + "." + levelName(level) + ".errors.png");
+}
+
+RunStatus runEvaluation(const Job& job, const Services& services, const Console& console) {
+    const Workspace& ws = job.workspace;
+    const RunSettings& s = job.settings;
+    BatchReport report(job.outputs.report.value_or(ws.reportPath()), /*whole=*/true);
+    if (report.failure()) say(console, *report.failure());
+    const bool reportWasFine = !report.failure();
+    std::optional<JsonReport> json;
+    if (job.outputs.json) json.emplace(ws.root(), s.level, s.threshold, s.weights);
+    std::vector<Row> csvRows;
+
+    const LevelRun run = runPages(ws, s, ws.pages(), job.jobs, hooksFor(job, services, console), [&](const PageOutcome& page) {
+        const std::vector<std::string> lines = pageLines(ws, page);
+        sayLines(console, lines);
+        report.addPage(page);
+        if (json) json->addPage(page, lines);
+        if (job.outputs.csv) csvRows.push_back(pageRow(page, s.level, lines));
+    });
+    if (console.progressDone) console.progressDone();
+    report.finish();
+    if (reportWasFine && report.failure()) say(console, *report.failure());
+    if (run.fatal) return RunStatus::OutOfMemory;
+
+    console.out(countsText(run.totals.counts, batchRateTexts(run.totals.rates)) + "Im.: " +
+                std::to_string(run.totals.pages) + "\n");
+    const std::vector<SweepPoint> sweep = sweepPoints(ws.resultsParticipant().name, run, s.sweep);
+    if (!sweep.empty()) console.out("\n" + textTable(kSweepColumns, sweepRows(sweep, false)));
+    summarise(console, run, "");
+
+    Status status;
+    if (report.failure() || run.afterPageFailed) status.fail();
+    if (json) {
+        json->setTotals(run.totals);
+        if (!sweep.empty()) json->setSweep(sweep);
+        status.write(console, "JSON file", *job.outputs.json, json->text());
+    }
+    if (job.outputs.csv)
+        status.write(console, "CSV file", *job.outputs.csv,
+                     sweep.empty() ? csvTable(kPageColumns, csvRows) : csvTable(kSweepColumns, sweepRows(sweep, true)));
+    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    if (job.strict && skippedAny(run)) status.fail();
+    return status.status();
+}
+
+RunStatus runOnePage(const Job& job, const std::string& name, const Services& services, const Console& console) {
+    const Workspace& ws = job.workspace;
+    const RunSettings& s = job.settings;
+    struct Here final : MainThread {
+        void call(const std::function<void()>& task) override { task(); }
+    } here;
+    const ImageSizeReader size = [&](const fs::path& path) { return services.imageSize(path, here); };
+    const PageOutcome page = evaluateBatchPage(ws, s, name, size);
+    sayLines(console, pageLines(ws, page));
+    if (page.evaluation.fatal) return RunStatus::OutOfMemory;
+    if (!page.evaluated) return RunStatus::Failed;
+    console.out(countsText(page.evaluation.counts, pageRateTexts(page.evaluation.rates)));
+
+    Status status;
+    if (job.outputs.errorImages)
+        if (auto failure = services.errorImage({*job.outputs.errorImages, ws.pageImage(name), s.level,
+                                                ws.maps(s.level, name), s.readHeader, &page.evaluation})) {
+            say(console, *failure);
+            status.fail();
+        }
+    if (job.outputs.json) {
+        JsonReport json(ws.root(), s.level, s.threshold, s.weights);
+        json.addPage(page, {});
+        status.write(console, "JSON file", *job.outputs.json, json.text());
+    }
+    if (job.outputs.csv)
+        status.write(console, "CSV file", *job.outputs.csv, csvTable(kPageColumns, {pageRow(page, s.level, {})}));
+    return status.status();
+}
+
+RunStatus runRanking(const Job& job, const std::vector<Participant>& participants, const Services& services,
+                     const Console& console) {
+    const Workspace& ws = job.workspace;
+    const RunSettings& s = job.settings;
+    Status status;
+    std::vector<SweepPoint> sweep;
+    const RankingResult ranking = rankParticipants(
+        ws, participants, s, job.jobs, hooksFor(job, services, console),
+        [&](const Participant& p, Level, const PageOutcome& page) { sayLines(console, pageLines(ws, page), p.name + ": "); },
+        [&](const Participant& p, const LevelRun& run) {
+            if (console.progressDone) console.progressDone();
+            summarise(console, run, p.name + ": ");
+            if (job.strict && skippedAny(run)) status.fail();
+            const std::vector<SweepPoint> points = sweepPoints(p.name, run, s.sweep);
+            sweep.insert(sweep.end(), points.begin(), points.end());
+        });
+    if (console.progressDone) console.progressDone();
+    if (ranking.fatal) return RunStatus::OutOfMemory;
+
+    const Row header = leaderboardHeader();
+    console.out(textTable(header, leaderboardRows(ranking.standings, false)));
+    if (!sweep.empty()) console.out("\n" + textTable(kSweepColumns, sweepRows(sweep, false)));
+    if (job.outputs.json) {
+        JsonReport json(ws.root(), std::nullopt, s.threshold, s.weights);
+        json.setLeaderboard(ranking.standings);
+        if (!sweep.empty()) json.setSweep(sweep);
+        status.write(console, "JSON file", *job.outputs.json, json.text());
+    }
+    if (job.outputs.csv)
+        status.write(console, "CSV file", *job.outputs.csv,
+                     sweep.empty() ? csvTable(header, leaderboardRows(ranking.standings, true))
+                                   : csvTable(kSweepColumns, sweepRows(sweep, true)));
+    if (job.outputs.markdown)
+        status.write(console, "Markdown file", *job.outputs.markdown,
+                     markdownTable(header, leaderboardRows(ranking.standings, false)));
+    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    return status.status();
+}
+
+}  // namespace corvanel

@@ -1,0 +1,78 @@
+#pragma once
+
+// A run as corvanel-eval makes it: the pages evaluated, what it says of them
+// and of the totals, and every file it was asked for. What it says goes out
+// through the console's callbacks; what needs Qt (page images other than
+// TIFF, error images, plots) comes in as services.
+
+#include "run/runner.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvanel {
+
+struct Console {
+    std::function<void(const std::string&)> out;  // text for standard output, as it is
+    std::function<void(const std::string&)> err;  // a line for standard error, without its end
+    // Before each page: its place, the list's length, its name; and when a list is done.
+    std::function<void(std::size_t, std::size_t, const std::string&)> progress;
+    std::function<void()> progressDone;
+};
+
+// What an error image is painted from: the page, the maps it was evaluated
+// from, and their evaluation with its diagnosis.
+struct ErrorImageRequest {
+    std::filesystem::path folder;  // where <page>.<level>.errors.png goes
+    std::filesystem::path page;    // the page image
+    Level level = Level::Lines;
+    PageMaps maps;
+    bool readHeader = false;
+    const PageEvaluation* evaluation = nullptr;
+
+    // FOLDER/<page name>.<lines|words>.errors.png
+    std::filesystem::path target() const;
+};
+
+struct Services {
+    // A page image's size; see RunHooks.
+    std::function<std::optional<PageSize>(const std::filesystem::path&, MainThread&)> imageSize;
+    // Writes an error image; the failure when it could not. Called on the
+    // workers; needed only with Outputs::errorImages.
+    std::function<std::optional<Failure>(const ErrorImageRequest&)> errorImage;
+    // Draws the sweep's curves into a file; why not, in a sentence, when it
+    // could not. Needed only with Outputs::plot.
+    std::function<std::optional<std::string>(const std::filesystem::path&, const std::vector<Curve>&)> plot;
+};
+
+// The files a run writes besides what it prints.
+struct Outputs {
+    std::optional<std::filesystem::path> report;  // instead of the workspace's Results.txt
+    std::optional<std::filesystem::path> json, csv, markdown, plot, errorImages;
+};
+
+struct Job {
+    Workspace workspace;
+    RunSettings settings;  // with the sweep's thresholds, if any
+    unsigned jobs = 1;
+    Outputs outputs;
+    bool strict = false;   // a page not evaluated fails the run
+};
+
+enum class RunStatus { Done, Failed, OutOfMemory };
+
+// Every page of the workspace at the settings' level: the report, the
+// totals, the sweep table, the files asked for.
+RunStatus runEvaluation(const Job& job, const Services& services, const Console& console);
+
+// One page, no report.
+RunStatus runOnePage(const Job& job, const std::string& page, const Services& services, const Console& console);
+
+// The participants at both levels: the leaderboard, the sweep table, the files asked for.
+RunStatus runRanking(const Job& job, const std::vector<Participant>& participants, const Services& services,
+                     const Console& console);
+
+}  // namespace corvanel

@@ -1,0 +1,84 @@
+#pragma once
+
+// Every text a run's results are written as, besides Results.txt
+// (report.h): the tool's lines and totals, CSV as spreadsheets read it,
+// Markdown, aligned text tables and JSON.
+
+#include "run/results.h"
+#include "run/workspace.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvanel {
+
+using Row = std::vector<std::string>;
+
+// One field, quoted when it holds a comma, a quote or a line break (RFC 4180).
+std::string csvField(std::string_view text);
+// The header and rows, CRLF line ends.
+std::string csvTable(const Row& header, const std::vector<Row>& rows);
+std::string markdownTable(const Row& header, const std::vector<Row>& rows);
+// Columns padded to their widest field, two blanks apart.
+std::string textTable(const Row& header, const std::vector<Row>& rows);
+
+// A rate unrounded (the shortest text that reads back as the same double);
+// empty when undefined.
+std::string exactNumber(std::optional<double> value);
+// A rate "%.2f"; "---" when undefined.
+std::string twoDecimals(std::optional<double> value);
+
+// The counts and the rates' texts as the tool prints them, a line each
+// ("N: 38", ..., "FM    : 96.10%").
+std::string countsText(const Counts& counts, const RateTexts& rates);
+
+// What the tool says of a page, one line a failure: the window's text with
+// side, level and reason; for a page whose maps are missing, which ones, in
+// one line. Nothing for a page evaluated without trouble.
+std::vector<std::string> pageLines(const Workspace& workspace, const PageOutcome& page);
+
+// A CSV row a page: kPageColumns.
+extern const Row kPageColumns;
+Row pageRow(const PageOutcome& page, Level level, const std::vector<std::string>& lines);
+
+// A row a sweep point: kSweepColumns; rates unrounded (`exact`) or "%.2f".
+extern const Row kSweepColumns;
+std::vector<Row> sweepRows(const std::vector<SweepPoint>& points, bool exact);
+
+// The leaderboard: rank, participant, overall, then each level's pages,
+// counts and rates.
+Row leaderboardHeader();
+std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool exact);
+
+// The JSON file of a run: the settings, then each page (what matched what,
+// region by region), the totals, the sweep or the leaderboard, as given.
+class JsonReport {
+public:
+    // `level` is left out for a ranking, which runs both.
+    JsonReport(const std::filesystem::path& workspace, std::optional<Level> level, std::int32_t threshold,
+               const Weights& weights);
+    ~JsonReport();
+    JsonReport(const JsonReport&) = delete;
+    JsonReport& operator=(const JsonReport&) = delete;
+
+    void addPage(const PageOutcome& page, const std::vector<std::string>& lines);
+    void setTotals(const Pooled& totals);
+    void setSweep(const std::vector<SweepPoint>& points);
+    void setLeaderboard(const std::vector<Standing>& standings);
+    // The whole file, two blanks an indent.
+    std::string text() const;
+
+private:
+    struct Tree;
+    std::unique_ptr<Tree> tree_;
+};
+
+// Writes `text` to `path` whole or not at all; the failure ("Cannot write
+// the <what> <path>: why") when it could not.
+std::optional<Failure> writeOutput(const std::string& what, const std::filesystem::path& path, std::string_view text);
+
+}  // namespace corvanel
