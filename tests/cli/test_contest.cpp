@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <QImage>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -204,6 +206,52 @@ TEST_F(Contest, NamesThatAreNotUtf8AndFilesBehindLinks) {
     for (const fs::path& dir : {scratch.path(), images, ws.path()})
         for (const auto& entry : fs::directory_iterator(dir))
             EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
+// The pictures show the maps that were scored: those of --results, not of
+// WORKSPACE/results (which is not there at all here).
+TEST_F(Contest, ErrorImagesPaintTheParticipantThatWasEvaluated) {
+    fs::remove_all(ws.path() / "results");
+    const auto errorPixels = [&](const char* participant) {
+        const fs::path images = scratch.path() / participant;
+        const ToolRun run = eval(w() + " --level words --results " + w() + "/participants/" + participant +
+                                     " --error-images " + images.string(),
+                                 scratch.path());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        // Indices 2 and 3 are one2one on ink and on paper; 4 to 11 the errors.
+        int errors = 0, matched = 0;
+        for (const char* page : {"page01.tif", "page02.tif", "page03.tif", "page04.tif"}) {
+            const QImage picture(QString::fromStdString((images / (std::string(page) + ".words.errors.png")).string()));
+            EXPECT_FALSE(picture.isNull()) << page;
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x) {
+                    const int index = picture.pixelIndex(x, y);
+                    errors += index >= 4;
+                    matched += index == 2 || index == 3;
+                }
+        }
+        EXPECT_GT(matched, 0);
+        return errors;
+    };
+    EXPECT_EQ(errorPixels("perfect"), 0);
+    EXPECT_GT(errorPixels("method"), 0);
+}
+
+// A participant's or the ground truth's folder that is not there is refused
+// before anything is written; nothing is scored against empty folders.
+TEST_F(Contest, FoldersThatDoNotExistAreRefused) {
+    const std::string report = (ws.path() / "Results.txt").string();
+    testing::writeBytes(report, "earlier\r\n");
+    const std::string typo = w() + "/participants/methdo";
+    for (const std::string& args : {w() + " --results " + typo, w() + " --gt " + typo, "rank " + w() + " " + typo}) {
+        SCOPED_TRACE(args);
+        const ToolRun run = eval(args, scratch.path());
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "corvanel-eval: no folder " + typo + "\n");
+    }
+    EXPECT_EQ(testing::readBytes(report), "earlier\r\n");
 }
 
 }  // namespace
