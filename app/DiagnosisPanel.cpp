@@ -34,7 +34,7 @@ QString statusText(RegionStatus s) {
     return name.replace(QLatin1Char('_'), QLatin1Char(' '));
 }
 
-QString levelText(Level level) { return level == Level::Words ? QStringLiteral("words") : QStringLiteral("lines"); }
+QString levelText(Level level) { return QString::fromLatin1(levelName(level)); }
 
 QIcon swatch(RegionStatus s) {
     QPixmap pixmap(10, 10);

@@ -473,7 +473,7 @@ void TForm1::fillParticipants() {
     participants_ = workspace_.participants();
     // A workspace of the usual layout whose results are not there yet.
     if (participants_.empty() && !workspace_.empty())
-        participants_.push_back({"results", workspace_.defaultResultsFolder()});
+        participants_.push_back(Workspace(workspace_.root()).resultsParticipant());
     {
         const QSignalBlocker blocker(ParticipantBox);
         ParticipantBox->clear();

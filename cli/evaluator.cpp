@@ -98,7 +98,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     app.add_option("WORKSPACE", o.workspace, "Folder holding images/, gt/ and results/")->type_name("FOLDER");
     readOption(app, "--level", "Segmentation level: lines or words")
         ->type_name("LEVEL")
-        ->default_str("lines")
+        ->default_str(levelName(Level::Lines))
         ->check(reading<Level>(o.level, Workspace::parseLevel, "must be lines or words"));
     readOption(app, "--threshold", "Match threshold in percent, a whole number from 1 to 100")
         ->type_name("T")

@@ -6,6 +6,7 @@
 #include "cli/evaluator.h"
 #include "fuzz/fuzz_support.h"
 #include "eval/scores.h"
+#include "run/workspace.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +22,7 @@ namespace {
 struct ScratchWorkspace {
     std::filesystem::path path = std::filesystem::temp_directory_path() /
                                  ("corvanel-fuzz-" + std::to_string(::getpid()) + "-workspace");
-    ScratchWorkspace() { std::filesystem::create_directories(path / "images"); }
+    ScratchWorkspace() { std::filesystem::create_directories(corvanel::Workspace::imagesFolderOf(path)); }
     ~ScratchWorkspace() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
