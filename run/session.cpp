@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Says every line of the failures on stderr, `prefix` (a participant's name) first.
+// Says each line on stderr, `prefix` (a participant's name) first.
 void sayLines(const Console& console, const std::vector<std::string>& lines, const std::string& prefix = {}) {
     for (const std::string& line : lines) console.err(printableName(prefix + line));
 }
@@ -46,6 +46,7 @@ RunHooks hooksFor(const Job& job, const Services& services, const Console& conso
     RunHooks hooks;
     hooks.imageSize = services.imageSize;
     hooks.progress = console.progress;
+    // The error images, painted by the workers from the maps just evaluated.
     if (job.outputs.errorImages)
         hooks.afterPage = [&job, &services](const Workspace& workspace, const RunSettings& s, const PageOutcome& page) {
             return services.errorImage({*job.outputs.errorImages, workspace.pageImage(page.name), s.level,
@@ -54,14 +55,14 @@ RunHooks hooksFor(const Job& job, const Services& services, const Console& conso
     return hooks;
 }
 
+bool skippedAny(const LevelRun& run) { return run.totals.pages < static_cast<std::int64_t>(run.listed); }
+
 // "2 of 3 pages evaluated (lines)" when some were not.
 void summarise(const Console& console, const LevelRun& run, const std::string& prefix) {
-    if (run.totals.pages < static_cast<std::int64_t>(run.listed))
+    if (skippedAny(run))
         console.err(printableName(prefix) + std::to_string(run.totals.pages) + " of " + std::to_string(run.listed) +
                     " pages evaluated (" + levelName(run.level) + ")");
 }
-
-bool skippedAny(const LevelRun& run) { return run.totals.pages < static_cast<std::int64_t>(run.listed); }
 
 }  // namespace
 
