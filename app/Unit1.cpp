@@ -402,7 +402,8 @@ void TForm1::showEvent(QShowEvent* event) {
     fillFileList();
     FormShow();
     // Asked once the window is on the screen, from the event loop.
-    if (askForWorkspace_) QTimer::singleShot(0, this, [this] {
+    if (askForWorkspace_)
+        QTimer::singleShot(0, this, [this] {
             if (askForWorkspace_) OpenWorkspaceClick();
         });
 }
