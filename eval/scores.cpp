@@ -1,5 +1,7 @@
 #include "eval/scores.h"
 
+#include <gmpxx.h>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -39,8 +41,6 @@ std::optional<double> parseDecimal(std::string_view text) {
 }
 
 std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
-
-std::string formatInt(std::int64_t v) { return std::to_string(v); }
 
 }  // namespace
 
@@ -82,30 +82,6 @@ std::variant<Weights, std::string> parseWeights(const WeightTexts& texts) {
     return w;
 }
 
-std::string percentText(double rate) {
-    // Rates are never negative with non-negative weights; a negative one keeps
-    // its sign in front rather than inside the decimals.
-    std::string text;
-    if (rate < 0) {
-        text = "-";
-        rate = -rate;
-    }
-    if (!std::isfinite(rate)) return text + (std::isnan(rate) ? "nan%" : "inf%");
-    const double whole = std::trunc(rate);
-    // Beyond 2^63 (odd weights can get there) a double has no fraction left.
-    if (whole >= 9223372036854775808.0) {
-        char digits[400];
-        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, whole, std::chars_format::fixed, 0);
-        return text + std::string(digits, ec == std::errc{} ? end : digits) + ".00%";
-    }
-    const auto p = static_cast<std::int64_t>(whole);
-    const auto d = static_cast<std::int64_t>(100.0 * (rate - whole));
-    text += formatInt(p) + ".";
-    // Exactly 100 shows one decimal ("100.0%"); any other value two.
-    if (d < 10 && !(p == 100 && d == 0)) text += "0";
-    return text + formatInt(d) + "%";
-}
-
 std::string fixed2(double value) {
     // Room for the largest double in full: 309 digits and the decimals.
     char buffer[400];
@@ -118,17 +94,44 @@ namespace {
 
 // w1 x a + w2 x b + w3 x c in 128 bits: weights and counts below 2^63 each
 // keep it far from overflow, however long the batch.
-double weighted(const Weights& w, std::int64_t a, std::int64_t b, std::int64_t c) {
-    __extension__ typedef __int128 Wide;
-    return static_cast<double>(Wide{w.w1} * a + Wide{w.w2} * b + Wide{w.w3} * c);
+Int128 weighted(const Weights& w, std::int64_t a, std::int64_t b, std::int64_t c) {
+    return Int128{w.w1} * a + Int128{w.w2} * b + Int128{w.w3} * c;
+}
+
+__extension__ typedef unsigned __int128 UInt128;
+
+mpz_class big(Int128 v) {
+    const bool negative = v < 0;
+    const UInt128 magnitude = negative ? -static_cast<UInt128>(v) : static_cast<UInt128>(v);
+    const std::uint64_t words[2] = {static_cast<std::uint64_t>(magnitude), static_cast<std::uint64_t>(magnitude >> 64)};
+    mpz_class out;
+    mpz_import(out.get_mpz_t(), 2, -1, sizeof words[0], 0, 0, words);
+    return negative ? mpz_class(-out) : out;
+}
+
+// The rate num / den percent, den not 0, truncated toward zero to two decimals.
+std::string exactPercentText(const mpz_class& num, const mpz_class& den) {
+    const mpz_class hundredths = abs(num) * 100 / abs(den);  // truncates
+    const mpz_class whole = hundredths / 100, decimals = hundredths % 100;
+    // Rates are never negative with non-negative weights; a negative one
+    // keeps its sign in front rather than inside the decimals.
+    std::string text = sgn(num) * sgn(den) < 0 ? "-" : "";
+    text += whole.get_str() + ".";
+    // Exactly 100 shows one decimal ("100.0%"); any other value two.
+    if (decimals < 10 && !(whole == 100 && decimals == 0)) text += "0";
+    return text + decimals.get_str() + "%";
 }
 
 }  // namespace
 
+std::string percentText(Int128 numerator, Int128 denominator) { return exactPercentText(big(numerator), big(denominator)); }
+
 Rates computeRates(const Counts& c, const Weights& w) {
     Rates r;
-    if (c.N != 0) r.DR = weighted(w, c.one2one, c.g_one2many, c.g_many2one) / static_cast<double>(c.N);
-    if (c.M != 0) r.RA = weighted(w, c.one2one, c.d_one2many, c.d_many2one) / static_cast<double>(c.M);
+    r.exact = {weighted(w, c.one2one, c.g_one2many, c.g_many2one), weighted(w, c.one2one, c.d_one2many, c.d_many2one),
+               c.N, c.M};
+    if (c.N != 0) r.DR = static_cast<double>(r.exact.dr) / static_cast<double>(c.N);
+    if (c.M != 0) r.RA = static_cast<double>(r.exact.ra) / static_cast<double>(c.M);
     if (r.DR && r.RA) r.FM = *r.DR + *r.RA != 0 ? 2 * *r.DR * *r.RA / (*r.DR + *r.RA) : 0.0;
     return r;
 }
@@ -136,8 +139,17 @@ Rates computeRates(const Counts& c, const Weights& w) {
 namespace {
 
 RateTexts texts(const Rates& r, const char* undefined) {
-    const auto text = [&](const std::optional<double>& v) { return v ? percentText(*v) : std::string(undefined); };
-    return {text(r.DR), text(r.RA), text(r.FM)};
+    const Rates::Exact& e = r.exact;
+    RateTexts t{undefined, undefined, undefined};
+    if (e.N != 0) t.dr = percentText(e.dr, e.N);
+    if (e.M != 0) t.ra = percentText(e.ra, e.M);
+    if (e.N != 0 && e.M != 0) {
+        // FM = 2 DR RA / (DR + RA) = 2 dr ra / (dr M + ra N); 0 when DR + RA is.
+        const mpz_class dr = big(e.dr), ra = big(e.ra);
+        const mpz_class sum = dr * big(e.M) + ra * big(e.N);
+        t.fm = sum == 0 ? exactPercentText(0, 1) : exactPercentText(2 * dr * ra, sum);
+    }
+    return t;
 }
 
 }  // namespace

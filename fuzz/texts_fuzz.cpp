@@ -1,6 +1,7 @@
 // The threshold and weight texts and the number formats. Input: texts
 // separated by 0 bytes or newlines; every 8 bytes of it are also a double
-// (NaN, infinities and huge values come by themselves).
+// (NaN, infinities and huge values come by themselves), every 16 a fraction
+// for a percent text.
 
 #include "fuzz/fuzz_support.h"
 #include "eval/scores.h"
@@ -52,13 +53,23 @@ void checkNumber(double value) {
     char expected[400];
     std::snprintf(expected, sizeof expected, "%.2f", value);
     CORVANEL_FUZZ_CHECK(fixed2(value) == expected);
-    const std::string percent = percentText(value);
-    // NaN and the infinities have no text to check; they must just not be UB.
-    if (std::isfinite(value)) CORVANEL_FUZZ_CHECK(fuzz::percentShape(percent, value));
-    if (std::fabs(value) < 9.0e18) {
-        const std::string whole = std::to_string(static_cast<std::int64_t>(std::trunc(std::fabs(value))));
-        CORVANEL_FUZZ_CHECK(percent.find(whole + ".") == (value < 0 ? 1 : 0));
-    }
+}
+
+// The percent text of numerator / denominator is the exact rate truncated:
+// h hundredths with h x |d| <= 100 |n| < (h + 1) x |d|.
+void checkPercent(std::int64_t numerator, std::int64_t denominator) {
+    if (denominator == 0) return;
+    const std::string text = percentText(numerator, denominator);
+    const bool negative = (numerator < 0) != (denominator < 0) && numerator != 0;
+    CORVANEL_FUZZ_CHECK(text.starts_with('-') == negative);
+    CORVANEL_FUZZ_CHECK(fuzz::percentShape(text, negative ? -1.0 : 1.0));
+    Int128 hundredths = 0;
+    for (char c : text)
+        if (c >= '0' && c <= '9') hundredths = hundredths * 10 + (c - '0');
+    if (text.find(".0%") == text.size() - 3) hundredths *= 10;  // "100.0%"
+    const Int128 n = numerator < 0 ? -Int128{numerator} : numerator;
+    const Int128 d = denominator < 0 ? -Int128{denominator} : denominator;
+    CORVANEL_FUZZ_CHECK(hundredths * d <= 100 * n && 100 * n < (hundredths + 1) * d);
 }
 
 }  // namespace
@@ -95,6 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         double value;
         std::memcpy(&value, data + i, sizeof value);
         checkNumber(value);
+    }
+    for (std::size_t i = 0; i + 16 <= size; i += 16) {
+        std::int64_t fraction[2];
+        std::memcpy(fraction, data + i, sizeof fraction);
+        checkPercent(fraction[0], fraction[1]);
     }
     return 0;
 }

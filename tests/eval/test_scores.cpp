@@ -18,23 +18,37 @@ namespace {
 
 TEST(PercentText, TruncatesToTwoDecimals) {
     struct Case {
-        double rate;
+        Int128 numerator, denominator;
         const char* expected;
     };
     const Case cases[] = {
-        {95.8333, "95.83%"},   {2300.0 / 24, "95.83%"}, {66.6667, "66.66%"}, {200.0 / 3, "66.66%"},
-        {90, "90.00%"},        {0, "0.00%"},            {12.5, "12.50%"},    {3.0625, "3.06%"},
-        {1900.0 / 21, "90.47%"}, {0.0625, "0.06%"},     {9.75, "9.75%"},     {99.999, "99.99%"},
-        {150, "150.00%"},      {1000.5, "1000.50%"},   {100.5, "100.50%"},
+        {2300, 24, "95.83%"}, {200, 3, "66.66%"},      {90, 1, "90.00%"},   {0, 7, "0.00%"},
+        {25, 2, "12.50%"},    {49, 16, "3.06%"},       {1900, 21, "90.47%"}, {1, 16, "0.06%"},
+        {39, 4, "9.75%"},     {99999, 1000, "99.99%"}, {150, 1, "150.00%"}, {2001, 2, "1000.50%"},
+        {201, 2, "100.50%"},  {-1, 3, "-0.33%"},       {1, -800, "-0.00%"},
     };
-    for (const Case& c : cases) EXPECT_EQ(percentText(c.rate), c.expected) << c.rate;
+    for (const Case& c : cases)
+        EXPECT_EQ(percentText(c.numerator, c.denominator), c.expected)
+            << static_cast<double>(c.numerator) << " / " << static_cast<double>(c.denominator);
 }
 
-TEST(PercentText, ExactlyHundredHasOneDecimal) { EXPECT_EQ(percentText(100), "100.0%"); }
+TEST(PercentText, ExactlyHundredHasOneDecimal) { EXPECT_EQ(percentText(100, 1), "100.0%"); }
 
 TEST(PercentText, JustAboveHundredKeepsTwoDecimals) {
-    EXPECT_EQ(percentText(100.0625), "100.06%");
-    EXPECT_EQ(percentText(100.09375), "100.09%");
+    EXPECT_EQ(percentText(1601, 16), "100.06%");
+    EXPECT_EQ(percentText(3203, 32), "100.09%");
+}
+
+// The double nearest a rate may lie just below it; the text is truncated
+// from the rate itself. 3 of 125 is exactly 2.40%, the double 2.3999999...
+TEST(PercentText, TruncatesTheExactRateNotTheNearestDouble) {
+    const Rates r = computeRates(Counts{.N = 125, .M = 125, .one2one = 3}, Weights{});
+    ASSERT_LT((*r.DR - 2) * 100, 40.0) << "the double is no longer below: pick another case";
+    EXPECT_EQ(pageRateTexts(r).dr, "2.40%");
+    EXPECT_EQ(pageRateTexts(r).fm, "2.40%");
+    EXPECT_EQ(batchRateTexts(r).ra, "2.40%");
+    // Numerators beyond 64 bits.
+    EXPECT_EQ(percentText((Int128{1} << 100) + 1, Int128{1} << 98), "4.00%");
 }
 
 // ---------------------------------------------------------------- %.2f
@@ -95,7 +109,7 @@ TEST(Fixed2, IgnoresTheProcessLocale) {
     EXPECT_EQ(fixed2(-1), "-1.00");
     const Counts counts{.N = 10, .M = 12, .one2one = 9};
     EXPECT_EQ(reportRow(computeRates(counts, Weights{}), counts), "90.00\t75.00\t81.82\t10\t12\t9\t");
-    EXPECT_EQ(percentText(90.5), "90.50%");
+    EXPECT_EQ(percentText(181, 2), "90.50%");
 }
 
 // ---------------------------------------------------------------- rates and the report row
