@@ -52,12 +52,18 @@ std::string printableName(std::string_view s) {
             if (n == 3 && ((c == 0xE0 && byte(i + 1) < 0xA0) || (c == 0xED && byte(i + 1) >= 0xA0))) n = 0;
             if (n == 4 && ((c == 0xF0 && byte(i + 1) < 0x90) || (c == 0xF4 && byte(i + 1) >= 0x90))) n = 0;
         }
-        if (n == 0) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-            ++i;
+        // Control characters (C0, DEL, and C1 as U+0080 to U+009F) would steer
+        // a terminal or break a row: shown byte by byte like invalid bytes.
+        if (n == 1 && (c < 0x20 || c == 0x7F)) n = 0;
+        const bool c1 = n == 2 && c == 0xC2 && byte(i + 1) < 0xA0;
+        if (n == 0 || c1) {
+            for (std::size_t k = 0; k < (c1 ? 2 : 1); ++k) {
+                static constexpr char kHex[] = "0123456789abcdef";
+                out += "\\x";
+                out += kHex[byte(i) >> 4];
+                out += kHex[byte(i) & 15];
+                ++i;
+            }
         } else {
             out.append(s.substr(i, n));
             i += n;

@@ -96,9 +96,11 @@ private:
 // lists nothing.
 std::vector<std::string> listPages(const std::filesystem::path& imagesDir);
 
-// A file name (or any text holding one) as text for JSON, CSV and messages:
-// valid UTF-8 stays as it is, every other byte becomes the four characters
-// \xHH (lowercase hex). File names are bytes; this never fails on them.
+// A file name (or any text holding one) as text for JSON, CSV, tables,
+// plots and messages: valid UTF-8 stays as it is; every other byte, and
+// every byte of a control character (C0, DEL, C1), becomes the four
+// characters \xHH (lowercase hex). File names are bytes; this never fails
+// on them.
 std::string printableName(std::string_view bytes);
 
 }  // namespace corvanel

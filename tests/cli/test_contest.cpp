@@ -10,6 +10,9 @@
 #include <nlohmann/json.hpp>
 
 #include <QImage>
+#include <QXmlStreamReader>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <filesystem>
@@ -252,6 +255,29 @@ TEST_F(Contest, FoldersThatDoNotExistAreRefused) {
         EXPECT_EQ(run.err, "corvanel-eval: no folder " + typo + "\n");
     }
     EXPECT_EQ(testing::readBytes(report), "earlier\r\n");
+}
+
+// A participant's name is the bytes of its folder's name: control
+// characters in it are shown as \xHH in every table, never sent raw.
+TEST_F(Contest, ControlCharactersInNamesCannotSteerTheTerminalOrBreakARow) {
+    const std::string name = "evil\x1b[2J\nname\xc2\x85";
+    fs::copy(ws.path() / "participants" / "method", ws.path() / "participants" / name, fs::copy_options::recursive);
+    const fs::path markdown = scratch.path() / "board.md", plot = scratch.path() / "curves.svg";
+    const ToolRun run = eval("rank " + w() + " " + w() + "/participants --markdown " + markdown.string() +
+                                 " --sweep 80:100:10 --plot " + plot.string(),
+                             scratch.path());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string shown = "evil\\x1b[2J\\x0aname\\xc2\\x85";
+    for (const std::string& text : {run.out, testing::readBytes(markdown)}) {
+        EXPECT_EQ(text.find('\x1b'), std::string::npos);
+        EXPECT_NE(text.find(shown), std::string::npos) << text;
+    }
+    // A header, its rule and a row a participant.
+    const std::string board = testing::readBytes(markdown);
+    EXPECT_EQ(std::count(board.begin(), board.end(), '\n'), 2 + 4);
+    QXmlStreamReader svg(QByteArray::fromStdString(testing::readBytes(plot)));
+    while (!svg.atEnd()) svg.readNext();
+    EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
 }
 
 }  // namespace
