@@ -150,10 +150,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     }
     o.rank.chosen = rank->parsed();
 
-    const auto refuse = [&](const std::string& why) {
-        err << "corvanel-eval: " << printableName(why) << "\n";
-        return kBadArguments;
-    };
+    const auto refuse = [&](const std::string& why) { return cli::refuse(err, why); };
     if (o.workspace.empty()) return refuse("WORKSPACE is required; see --help");
     if (o.plot && o.sweep.empty()) return refuse("--plot needs --sweep");
     if (o.rank.markdown && !o.rank.chosen) return refuse("--markdown goes with rank");
@@ -166,10 +163,12 @@ int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     if (o.rank.chosen) return runRank(o, out, err, progress);
     auto job = jobFor(o, err);
     if (const int* stop = std::get_if<int>(&job)) return *stop;
+    const Job& j = std::get<Job>(job);
+    if (auto clash = overwritesAnInput(j, {j.workspace.resultsParticipant()}, false)) return refuse(err, *clash);
     const StreamConsole console(out, err, progress);
     const Services services = qtServices(o.errorImages.has_value());
-    if (o.page) return exitCode(runOnePage(std::get<Job>(job), *o.page, services, console.console()));
-    return exitCode(runEvaluation(std::get<Job>(job), services, console.console()));
+    if (o.page) return exitCode(runOnePage(j, *o.page, services, console.console()));
+    return exitCode(runEvaluation(j, services, console.console()));
 }
 
 }  // namespace corvanel::cli

@@ -36,13 +36,11 @@ int runRank(const Options& o, std::ostream& out, std::ostream& err, bool progres
     auto job = jobFor(o, err);
     if (const int* stop = std::get_if<int>(&job)) return *stop;
     const auto participants = Workspace::participantsIn(o.rank.participants);
-    if (const auto* why = std::get_if<std::string>(&participants)) {
-        err << "corvanel-eval: " << printableName(*why) << "\n";
-        return kBadArguments;
-    }
+    if (const auto* why = std::get_if<std::string>(&participants)) return refuse(err, *why);
+    const auto& all = std::get<std::vector<Participant>>(participants);
+    if (auto clash = overwritesAnInput(std::get<Job>(job), all, true)) return refuse(err, *clash);
     const StreamConsole console(out, err, progress);
-    return exitCode(runRanking(std::get<Job>(job), std::get<std::vector<Participant>>(participants),
-                               qtServices(false), console.console()));
+    return exitCode(runRanking(std::get<Job>(job), all, qtServices(false), console.console()));
 }
 
 }  // namespace corvanel::cli

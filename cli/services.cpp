@@ -118,17 +118,13 @@ StreamConsole::StreamConsole(std::ostream& out, std::ostream& err, bool progress
     }
 }
 
-namespace {
-
-std::optional<int> refused(std::ostream& err, const std::string& why) {
+int refuse(std::ostream& err, const std::string& why) {
     err << "corvanel-eval: " << printableName(why) << "\n";
     return kBadArguments;
 }
 
-}  // namespace
-
 std::variant<Job, int> jobFor(const Options& o, std::ostream& err) {
-    const auto refuse = [&](const std::string& why) { return *refused(err, why); };
+    const auto refuse = [&](const std::string& why) { return cli::refuse(err, why); };
     auto opened = Workspace::open(o.workspace);
     if (const auto* why = std::get_if<std::string>(&opened)) return refuse(*why);
     Job job;

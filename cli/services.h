@@ -36,4 +36,7 @@ std::variant<Job, int> jobFor(const Options& options, std::ostream& err);
 
 int exitCode(RunStatus status);
 
+// Says why the arguments are refused, on one line; kBadArguments.
+int refuse(std::ostream& err, const std::string& why);
+
 }  // namespace corvanel::cli

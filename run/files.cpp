@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -17,28 +19,55 @@ namespace {
 
 std::string reason(int error) { return std::generic_category().message(error); }
 
+// What the umask leaves of 0666, as for any file the user makes. Read from
+// the kernel: setting the umask to read it back would race with threads
+// creating files.
+mode_t newFileMode() {
+    static const mode_t mode = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("Umask:")) return static_cast<mode_t>(0666 & ~std::stoul(line.substr(6), nullptr, 8));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
+
 }  // namespace
 
-ReplacingFile::ReplacingFile(fs::path path) : target_(std::move(path)) {
+std::optional<fs::path> followLinks(fs::path path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(path, ec)) return path;
+        const fs::path next = fs::read_symlink(path, ec);
+        if (ec) return path;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    return std::nullopt;
+}
+
+ReplacingFile::ReplacingFile(fs::path path) {
+    // A link stays a link, even one whose target is not there yet.
+    std::optional<fs::path> target = followLinks(std::move(path));
+    if (!target) {
+        openError_ = reason(ELOOP);
+        return;
+    }
+    target_ = std::move(*target);
     struct stat info {};
-    mode_t mode = 0666;
+    mode_t mode = newFileMode();
     if (::stat(target_.c_str(), &info) == 0) {
         if (!S_ISREG(info.st_mode)) {
             fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
             if (fd_ < 0) openError_ = reason(errno);
             return;
         }
-        std::error_code ec;
-        if (fs::path real = fs::canonical(target_, ec); !ec) target_ = std::move(real);
         mode = info.st_mode & 07777;
-    } else {
-        // A new file gets what the umask leaves, as any file the user makes.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
     }
+    // Short, so that a target whose name is as long as a name may be still has a temporary beside it.
     const fs::path dir = target_.has_parent_path() ? target_.parent_path() : fs::path(".");
-    std::string name = (dir / ("." + target_.filename().string() + ".XXXXXX")).string();
+    std::string name = (dir / ".corvanel-XXXXXX").string();
     fd_ = ::mkstemp(name.data());
     if (fd_ < 0) {
         openError_ = reason(errno);

@@ -7,11 +7,15 @@
 
 namespace corvanel {
 
+// The path a chain of links ends in, whether that exists or not; the path
+// itself when it is no link; nullopt for a loop.
+std::optional<std::filesystem::path> followLinks(std::filesystem::path path);
+
 // A file that appears whole or not at all: written to a temporary file beside
 // its target and renamed onto it by commit(); dropped without a trace when not
-// committed. A link is followed, so the link stays and its target is replaced.
-// A target that exists and is not a regular file (a device, a FIFO) is
-// written in place instead. Move-only.
+// committed. A link is followed, even one whose target is not there yet, so
+// the link stays and its target is written. A target that exists and is not
+// a regular file (a device, a FIFO) is written in place instead. Move-only.
 class ReplacingFile {
 public:
     explicit ReplacingFile(std::filesystem::path path);

@@ -1,7 +1,13 @@
 #include "run/session.h"
 
+#include "run/files.h"
 #include "run/report.h"
 #include "run/writers.h"
+
+#include <set>
+#include <tuple>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 
@@ -65,6 +71,59 @@ void summarise(const Console& console, const LevelRun& run, const std::string& p
 }
 
 }  // namespace
+
+namespace {
+
+// A file as the system knows it: device and inode when it is there, else
+// the path its links end in.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    fs::path path;
+    bool operator<(const Identity& o) const {
+        return std::tie(device, inode, path) < std::tie(o.device, o.inode, o.path);
+    }
+};
+
+Identity identityOf(const fs::path& file) {
+    fs::path resolved = followLinks(file).value_or(file);
+    struct stat info {};
+    if (::stat(resolved.c_str(), &info) == 0) return {info.st_dev, info.st_ino, {}};
+    std::error_code ec;
+    return {0, 0, fs::absolute(resolved, ec).lexically_normal()};
+}
+
+}  // namespace
+
+std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<Participant>& participants,
+                                            bool ranking) {
+    const Workspace& ws = job.workspace;
+    const std::vector<std::string> pages = ws.pages();
+    std::vector<Level> levels{job.settings.level};
+    if (ranking) levels = {Level::Lines, Level::Words};
+    std::set<Identity> inputs;
+    for (const std::string& page : pages) {
+        inputs.insert(identityOf(ws.pageImage(page)));
+        for (const Level level : levels) {
+            inputs.insert(identityOf(ws.mapPath(MapKind::GroundTruth, level, page)));
+            for (const Participant& p : participants) inputs.insert(identityOf(Workspace::mapIn(p.folder, level, page)));
+        }
+    }
+    std::vector<std::pair<std::string, fs::path>> outputs;
+    if (!ranking) outputs.emplace_back("report", job.outputs.report.value_or(ws.reportPath()));
+    for (const auto& [what, file] : {std::pair{"JSON file", &job.outputs.json}, {"CSV file", &job.outputs.csv},
+                                     {"Markdown file", &job.outputs.markdown}, {"plot", &job.outputs.plot}})
+        if (*file) outputs.emplace_back(what, **file);
+    if (job.outputs.errorImages)
+        for (const std::string& page : pages)
+            for (const Level level : levels)
+                outputs.emplace_back("error image",
+                                     ErrorImageRequest{*job.outputs.errorImages, page, level, {}, false, nullptr}.target());
+    for (const auto& [what, file] : outputs)
+        if (inputs.contains(identityOf(file)))
+            return "the " + what + " " + file.string() + " is one of the run's inputs; nothing was written";
+    return std::nullopt;
+}
 
 fs::path ErrorImageRequest::target() const {
     return folder / (page.filename().string() + "." + levelName(level) + ".errors.png");

@@ -64,6 +64,12 @@ struct Job {
 
 enum class RunStatus { Done, Failed, OutOfMemory };
 
+// Why the job would write over one of its own inputs (a page image or a
+// label map of the participants it scores at the levels it scores), or
+// nothing. The report counts as an output of an evaluation, not of a ranking.
+std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<Participant>& participants,
+                                            bool ranking);
+
 // Every page of the workspace at the settings' level: the report, the
 // totals, the sweep table, the files asked for.
 RunStatus runEvaluation(const Job& job, const Services& services, const Console& console);

@@ -708,6 +708,49 @@ TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
               "corvanel-eval: no images folder in " + bare.path().string() + "\n");
 }
 
+// ---------------------------------------------------------------- outputs
+
+TEST(EvalToolOutputs, ANameAsLongAsNamesMayBeIsWritten) {
+    TestWorkspace ws;
+    ws.writeExample();
+    TempDir out;
+    const fs::path csv = out.path() / (std::string(251, 'x') + ".csv");  // 255 bytes
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--csv", csv.string()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_TRUE(fs::is_regular_file(csv));
+}
+
+TEST(EvalToolOutputs, ALinkWhoseTargetIsNotThereYetStaysALink) {
+    TestWorkspace ws;
+    ws.writeExample();
+    TempDir out;
+    const fs::path link = out.path() / "latest.json", target = out.path() / "run-1.json";
+    fs::create_symlink("run-1.json", link);
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--json", link.string()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(readBytes(target).find("\"totals\""), std::string::npos);
+}
+
+TEST(EvalToolOutputs, AnOutputThatIsOneOfTheInputsIsRefused) {
+    TestWorkspace ws;
+    ws.writeExample();
+    const fs::path map = ws.map("gt", "lines", "page02.tif");
+    const std::string before = readBytes(map);
+    Tool tool;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{ws.arg(), "--report", map.string()},
+                                                 {ws.arg(), "--csv", ws.image("page01.tif").string()},
+                                                 {"rank", ws.arg(), ws.path().string(), "--json", map.string()}}) {
+        const Outcome o = tool.run(args);
+        EXPECT_EQ(o.exitCode, 2);
+        EXPECT_NE(o.err.find("is one of the run's inputs; nothing was written"), std::string::npos) << o.err;
+    }
+    EXPECT_EQ(readBytes(map), before);
+    EXPECT_FALSE(fs::exists(ws.report()));
+}
+
 TEST(EvalToolArguments, HelpExitsZero) {
     Tool tool;
     const Outcome o = tool.run({"--help"});
