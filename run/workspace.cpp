@@ -28,8 +28,10 @@ std::vector<std::string> listPages(const fs::path& imagesDir) {
     std::error_code ec;
     for (fs::directory_iterator it(imagesDir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
+        // Anything but a folder is a page, so a page that cannot be read (a
+        // dangling link, a FIFO) is reported rather than passed over.
         std::error_code typeError;
-        if (name.empty() || name.front() == '.' || !it->is_regular_file(typeError)) continue;
+        if (name.empty() || name.front() == '.' || it->is_directory(typeError)) continue;
         names.push_back(name);
     }
     std::sort(names.begin(), names.end(), lessCaseInsensitive);

@@ -91,9 +91,9 @@ private:
     std::filesystem::path root_, gt_, results_;
 };
 
-// The ordinary, non-hidden files of a folder (no folders), names only,
-// sorted case-insensitively with ties broken by byte order. A missing folder
-// lists nothing.
+// The non-hidden entries of a folder that are not folders (files, links
+// that lead nowhere, FIFOs, ...), names only, sorted case-insensitively with
+// ties broken by byte order. A missing folder lists nothing.
 std::vector<std::string> listPages(const std::filesystem::path& imagesDir);
 
 // A file name (or any text holding one) as text for JSON, CSV, tables,

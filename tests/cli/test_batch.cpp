@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace corvanel {
 namespace {
 
@@ -94,9 +96,15 @@ TEST(ListPages, SortsCaseInsensitivelyWithTiesInByteOrder) {
     fs::create_directories(images / "sub.tif");
     fs::create_directories(images / "A");
     writeBytes(images / "sub.tif" / "inner.tif", "x");
+    // Pages that cannot be read are pages all the same; a link to a folder is a folder.
+    fs::create_symlink("gone.tif", images / "dangling.tif");
+    fs::create_symlink("self.tif", images / "self.tif");
+    ASSERT_EQ(::mkfifo((images / "fifo.tif").c_str(), 0600), 0);
+    fs::create_directory_symlink("sub.tif", images / "linked");
 
-    const std::vector<std::string> expected = {"A.TIF", "A.tif", "a.TIF", "a.tif", "ab.tif", "B.png",
-                                               "b.tif", "noext", "page10.tif", "Page2.tif"};
+    const std::vector<std::string> expected = {"A.TIF", "A.tif", "a.TIF", "a.tif", "ab.tif", "B.png", "b.tif",
+                                               "dangling.tif", "fifo.tif", "noext", "page10.tif", "Page2.tif",
+                                               "self.tif"};
     EXPECT_EQ(listPages(images), expected);
 }
 

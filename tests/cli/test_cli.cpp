@@ -32,6 +32,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -706,6 +707,23 @@ TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
     EXPECT_EQ(tool.run({missing}).err, "corvanel-eval: no workspace folder at " + missing + "\n");
     EXPECT_EQ(tool.run({bare.path().string()}).err,
               "corvanel-eval: no images folder in " + bare.path().string() + "\n");
+}
+
+// A page image that cannot be read is a page not evaluated: named, counted,
+// in the report, and a failure with --strict.
+TEST(EvalToolBatch, PagesThatCannotBeReadAreReportedNotDropped) {
+    TestWorkspace ws;
+    ws.writeExample();
+    fs::create_symlink("nowhere.tif", ws.image("page04.tif"));
+    ASSERT_EQ(::mkfifo(ws.image("page05.tif").c_str(), 0600), 0);
+    Tool tool;
+    const Outcome o = tool.run({ws.arg(), "--strict"});
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err, kExampleErr +
+                         "Cannot read the page image page04.tif; the page was not evaluated\n"
+                         "Cannot read the page image page05.tif; the page was not evaluated\n"
+                         "2 of 5 pages evaluated (lines)\n");
+    EXPECT_EQ(readBytes(ws.report()), kExampleReport + "page04.tif\t\r\npage05.tif\t\r\n");
 }
 
 // ---------------------------------------------------------------- outputs
