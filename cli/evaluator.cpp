@@ -35,9 +35,12 @@ std::optional<std::int32_t> readThreshold(const std::string& text) {
     return T;
 }
 
+// More threads than this only cost memory.
+constexpr std::int32_t kMostJobs = 256;
+
 std::optional<unsigned> readJobs(const std::string& text) {
     const auto jobs = parseWholeNumber(text);
-    if (!jobs || *jobs < 1) return std::nullopt;
+    if (!jobs || *jobs < 1 || *jobs > kMostJobs) return std::nullopt;
     return static_cast<unsigned>(*jobs);
 }
 
@@ -114,9 +117,10 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
         ->default_str("100,0,0")
         ->check(reading<Weights>(o.weights, readWeights,
                                  "takes three numbers separated by commas, none negative, such as 100,0,0"));
-    readOption(app, "--jobs", "Pages evaluated in parallel, from 1 (default: the number of cores)")
+    readOption(app, "--jobs",
+               "Pages evaluated in parallel, from 1 to 256 (default: the processors this process may use)")
         ->type_name("N")
-        ->check(reading<unsigned>(o.jobs, readJobs, "must be a whole number from 1"));
+        ->check(reading<unsigned>(o.jobs, readJobs, "must be a whole number from 1 to 256"));
     app.add_option("--results", o.results,
                    "The participant's folder, holding lines/ and words/ (default WORKSPACE/results)")
         ->type_name("FOLDER");

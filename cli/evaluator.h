@@ -25,7 +25,7 @@ struct RunOptions {
     std::int32_t threshold = 90;
     Weights weights;
     bool header = false;
-    unsigned jobs = 0;  // 0: one a core
+    unsigned jobs = 0;  // 0: one a processor this process may use
     std::optional<std::filesystem::path> gt, json, csv, plot;
     std::vector<std::int32_t> sweep;  // empty: no sweep
     bool strict = false;

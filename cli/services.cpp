@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <iostream>
-#include <thread>
 
 // Weak: set only where the module's code is linked in.
 extern "C" const corvanel::cli::QtParts* corvanel_eval_qt_parts() __attribute__((weak));
@@ -146,7 +145,7 @@ std::variant<Job, int> jobFor(const Options& o, std::ostream& err) {
     s.weights = o.weights;
     s.sweep = o.sweep;
     s.diagnose = o.json || o.errorImages;
-    job.jobs = o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+    job.jobs = o.jobs != 0 ? o.jobs : usableProcessors();
     job.outputs = {o.report, o.json, o.csv, o.rank.markdown, o.plot, o.errorImages};
     job.strict = o.strict;
     return job;

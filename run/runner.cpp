@@ -6,9 +6,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include <sched.h>
 
 namespace corvanel {
 
@@ -113,6 +116,67 @@ std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSetting
     return result;
 }
 
+std::optional<unsigned> processorsOfQuota(std::int64_t quota, std::int64_t period) {
+    if (quota <= 0 || period <= 0) return std::nullopt;
+    return static_cast<unsigned>(std::max<std::int64_t>(1, (quota + period - 1) / period));
+}
+
+namespace {
+
+// The quota of the cgroup (v2: cpu.max, "max 100000" or "200000 100000";
+// v1: cpu.cfs_quota_us and cpu.cfs_period_us) at `dir` and its ancestors.
+std::optional<unsigned> quotaAt(fs::path dir, const fs::path& root, bool v2) {
+    std::optional<unsigned> least;
+    for (;; dir = dir.parent_path()) {
+        std::int64_t quota = -1, period = 0;
+        if (v2) {
+            std::ifstream max(dir / "cpu.max");
+            std::string text;
+            if (max >> text >> period && text != "max") quota = std::stoll(text);
+        } else {
+            std::ifstream(dir / "cpu.cfs_quota_us") >> quota;
+            std::ifstream(dir / "cpu.cfs_period_us") >> period;
+        }
+        if (const auto n = processorsOfQuota(quota, period)) least = std::min(least.value_or(*n), *n);
+        if (dir == root || !dir.has_relative_path()) return least;
+    }
+}
+
+std::optional<unsigned> cgroupProcessors() {
+    std::ifstream cgroups("/proc/self/cgroup");
+    for (std::string line; std::getline(cgroups, line);) {
+        // "0::/PATH" (v2) or "N:cpu,cpuacct:/PATH" (v1).
+        const std::size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const fs::path path = fs::path(line.substr(second + 1)).relative_path();
+        std::optional<unsigned> found;
+        if (controllers.empty()) {
+            found = quotaAt(fs::path("/sys/fs/cgroup") / path, "/sys/fs/cgroup", true);
+        } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
+            for (const char* mount : {"/sys/fs/cgroup/cpu", "/sys/fs/cgroup/cpu,cpuacct"})
+                if (!found) found = quotaAt(fs::path(mount) / path, mount, false);
+        }
+        if (found) return found;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+unsigned usableProcessors() {
+    unsigned n = std::max(1u, std::thread::hardware_concurrency());
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) n = std::max(1, CPU_COUNT(&set));
+    try {
+        if (const auto quota = cgroupProcessors()) n = std::min(n, *quota);
+    } catch (const std::exception&) {
+        // An unreadable quota is no quota.
+    }
+    return n;
+}
+
 namespace {
 
 // Evaluates pages on worker threads and hands the outcomes over in list
@@ -122,7 +186,8 @@ class ParallelPages final : public MainThread {
 public:
     ParallelPages(const Workspace& workspace, const RunSettings& settings, const std::vector<std::string>& names,
                   unsigned jobs, const RunHooks& hooks)
-        : workspace_(workspace), settings_(settings), names_(names), hooks_(hooks), done_(names.size()) {
+        : workspace_(workspace), settings_(settings), names_(names), hooks_(hooks), done_(names.size()),
+          outOfMemory_(names.size(), 0) {
         const std::size_t workers = std::min<std::size_t>(jobs, names.size());
         if (workers <= 1) return;  // evaluated on the caller's thread, one by one
         for (std::size_t w = 0; w < workers; ++w) {
@@ -162,6 +227,7 @@ public:
             if (done_[i]) break;
             runTasks(lock);
         }
+        if (outOfMemory_[i]) throw std::bad_alloc();
         PageOutcome page = std::move(*done_[i]);
         done_[i].reset();
         return page;
@@ -219,16 +285,25 @@ private:
 
     void work() {
         for (std::size_t i; !stop_ && (i = next_++) < names_.size();) {
-            PageOutcome page = evaluate(i);
+            std::optional<PageOutcome> page;
+            try {
+                page = evaluate(i);
+            } catch (const std::bad_alloc&) {
+                // Said on the calling thread, which ends the run.
+                outOfMemory_[i] = true;
+            }
             // A page whose tables could not be allocated ends the run.
-            if (page.evaluation.fatal) stop_ = true;
+            if (!page || page->evaluation.fatal) stop_ = true;
             std::lock_guard lock(mutex_);
-            done_[i] = std::move(page);
+            if (page)
+                done_[i] = std::move(*page);
+            else
+                done_[i].emplace();
             ready_.notify_all();
         }
-        // Pages nobody will evaluate any more still need an answer.
+        // Pages nobody will evaluate any more: the run stops before them.
         std::lock_guard lock(mutex_);
-        for (std::size_t i; (i = next_++) < names_.size();) done_[i] = PageOutcome{names_[i], false, true, {}, {}};
+        for (std::size_t i; (i = next_++) < names_.size();) done_[i].emplace();
         --running_;
         ready_.notify_all();
     }
@@ -238,6 +313,7 @@ private:
     const std::vector<std::string>& names_;
     const RunHooks& hooks_;
     std::vector<std::optional<PageOutcome>> done_;  // under mutex_
+    std::vector<char> outOfMemory_;                 // under mutex_, once done_
     std::vector<std::thread> threads_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};

@@ -86,8 +86,18 @@ struct RunHooks {
     std::function<void(std::size_t, std::size_t, const std::string&)> progress;
 };
 
+// The processors this process may run on: its CPU affinity, bounded by its
+// cgroup's CPU quota (rounded up); at least 1.
+unsigned usableProcessors();
+// What a CPU quota of `quota` microseconds every `period` grants, rounded
+// up; nothing when there is no quota (negative, or "max").
+std::optional<unsigned> processorsOfQuota(std::int64_t quota, std::int64_t period);
+
 // Evaluates `pages` on up to `jobs` threads and hands each outcome to
-// `onPage` on the calling thread, in list order.
+// `onPage` on the calling thread, in list order. A thread that cannot be
+// started leaves its pages to the others, the calling thread at least. A
+// page that runs out of memory on a worker ends the run with std::bad_alloc
+// on the calling thread.
 LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const std::vector<std::string>& pages,
                   unsigned jobs, const RunHooks& hooks, const std::function<void(const PageOutcome&)>& onPage);
 

@@ -22,6 +22,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,18 @@ TEST(ListPages, MissingOrEmptyFolderListsNothing) {
     EXPECT_TRUE(listPages(dir.path() / "images").empty());
     writeBytes(dir.path() / "images.tif", "a file where a folder is expected");
     EXPECT_TRUE(listPages(dir.path() / "images.tif").empty());
+}
+
+// ---------------------------------------------------------------- processors
+
+TEST(Processors, AQuotaGrantsWholeProcessorsRoundedUp) {
+    EXPECT_EQ(processorsOfQuota(200000, 100000), 2u);
+    EXPECT_EQ(processorsOfQuota(150000, 100000), 2u);
+    EXPECT_EQ(processorsOfQuota(5000, 100000), 1u);
+    EXPECT_EQ(processorsOfQuota(-1, 100000), std::nullopt);  // no quota
+    EXPECT_EQ(processorsOfQuota(100000, 0), std::nullopt);
+    EXPECT_GE(usableProcessors(), 1u);
+    EXPECT_LE(usableProcessors(), std::max(1u, std::thread::hardware_concurrency()));
 }
 
 // ---------------------------------------------------------------- the example

@@ -5,6 +5,7 @@
 #include "eval/diagnosis.h"
 #include "imaging/imagesize.h"
 #include "tools/synth.h"
+#include "tools/workspace.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,14 @@ struct Outcome {
 // Runs corvanel-eval with stdin empty and stdout and stderr captured in files.
 class Tool {
 public:
-    Outcome run(const std::vector<std::string>& args) {
+    // The same through the shell, after `limits` (such as "ulimit -v 100000").
+    Outcome runLimited(const std::string& limits, const std::vector<std::string>& args) {
+        std::string command = limits + " && exec " CORVANEL_EVAL_EXE;
+        for (const std::string& a : args) command += " '" + a + "'";
+        return run({"-c", command}, "/bin/sh");
+    }
+
+    Outcome run(const std::vector<std::string>& args, const char* program = CORVANEL_EVAL_EXE) {
         const fs::path outFile = scratch_.path() / ("out" + std::to_string(runs_));
         const fs::path errFile = scratch_.path() / ("err" + std::to_string(runs_));
         ++runs_;
@@ -64,15 +72,15 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> all{CORVANEL_EVAL_EXE};
+        std::vector<std::string> all{program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
         pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, CORVANEL_EVAL_EXE, &actions, nullptr, argv.data(), environ);
+        const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) throw std::runtime_error("cannot start " CORVANEL_EVAL_EXE);
+        if (spawned != 0) throw std::runtime_error(std::string("cannot start ") + program);
         int status = 0;
         while (waitpid(pid, &status, 0) < 0) {
             if (errno != EINTR) throw std::runtime_error("waitpid failed");
@@ -599,6 +607,26 @@ TEST(EvalToolJobs, ParallelRunsEqualTheSerialBatch) {
 
 // ---------------------------------------------------------------- arguments
 
+// Address space for the stacks of two threads and no more: the others
+// cannot start, and their pages are evaluated by the ones that did.
+TEST(EvalToolJobs, ThreadsThatCannotStartLeaveTheirPagesToTheOthers) {
+    TempDir dir;
+    synth::PageLayout layout;
+    layout.width = 60;
+    layout.height = 40;
+    layout.lines = 2;
+    layout.wordsPerLine = 2;
+    synth::writeWorkspace(dir.path(), 40, layout);
+    const fs::path serial = dir.path() / "serial.txt", limited = dir.path() / "limited.txt";
+    Tool tool;
+    ASSERT_EQ(tool.run({dir.path().string(), "--jobs", "1", "--report", serial.string()}).exitCode, 0);
+    const Outcome o = tool.runLimited("ulimit -s 1000000 && ulimit -v 3000000",
+                                      {dir.path().string(), "--jobs", "40", "--report", limited.string()});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_NE(o.out.find("Im.: 40"), std::string::npos) << o.out;
+    EXPECT_EQ(readBytes(limited), readBytes(serial));
+}
+
 // TIFF sizes are read without Qt; other formats load Qt's side on the main
 // thread when a worker first needs it.
 TEST(EvalToolImages, PagesInEveryFormatAreEvaluatedWithAnyNumberOfJobs) {
@@ -666,8 +694,9 @@ TEST(EvalToolArguments, BadArgumentsExitTwoWithAMessage) {
         {{bare.path().string()}, nullptr},
         {{}, nullptr},
         {{ws.arg(), "--unknown"}, nullptr},
-        {{ws.arg(), "--jobs", "0"}, "corvanel-eval: --jobs must be a whole number from 1 (it is '0')\n"},
-        {{ws.arg(), "--jobs", "two"}, "corvanel-eval: --jobs must be a whole number from 1 (it is 'two')\n"},
+        {{ws.arg(), "--jobs", "0"}, "corvanel-eval: --jobs must be a whole number from 1 to 256 (it is '0')\n"},
+        {{ws.arg(), "--jobs", "two"}, "corvanel-eval: --jobs must be a whole number from 1 to 256 (it is 'two')\n"},
+        {{ws.arg(), "--jobs", "257"}, "corvanel-eval: --jobs must be a whole number from 1 to 256 (it is '257')\n"},
         {{ws.arg(), "--level", "Sentences"}, "corvanel-eval: --level must be lines or words (it is 'Sentences')\n"},
         {{ws.arg(), "--weights", "100,0"}, "corvanel-eval: --weights takes three numbers separated by commas, none "
                                            "negative, such as 100,0,0 (it is '100,0')\n"},
