@@ -46,6 +46,7 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
     auto& rs = std::get<LabelMapFile>(rsOpened);
     if (const auto error = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* x, std::size_t n) {
             painter.add(g, x, n);
+            return true;
         }))
         return failed(toolLine(*error));
     const QImage view = painter.finish();

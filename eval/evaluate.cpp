@@ -2,6 +2,7 @@
 
 #include "eval/overlap.h"
 
+#include <algorithm>
 #include <new>
 
 namespace corvanel {
@@ -45,26 +46,61 @@ PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t 
     return out;
 }
 
+// What the readers, ground truth first, would have said of two maps one of
+// which is in trouble: the ground truth's problem when it has one (a
+// negative label, a read that fails), else the result's. Each map is read
+// again a slice at a time, never whole.
+Failure firstOfTheReaders(const LabelMapFile& gt, const LabelMapFile* rs, Failure resultProblem) {
+    if (auto problem = gt.firstProblem()) return *problem;
+    if (rs)
+        if (auto problem = rs->firstProblem()) return *problem;
+    return resultProblem;
+}
+
 // Streams both files through the counter a slice at a time, so neither map
 // is ever held whole: memory stays small and the pixels are counted while
-// still in cache. Gives up (nullopt) at the first sign of trouble, which the
-// caller then reports by reading the maps one after the other.
-std::optional<PageEvaluation> evaluateStreaming(const PageRequest& request) {
+// still in cache. A map in trouble is reported from what its reading
+// found, in the order the readers would have found it.
+PageEvaluation evaluateStreaming(const PageRequest& request) {
     auto gtOpened = LabelMapFile::open(request.gtMap, request.readHeader, request.size, MapKind::GroundTruth);
-    auto rsOpened = LabelMapFile::open(request.rsMap, request.readHeader, request.size, MapKind::Result);
-    auto* gt = std::get_if<LabelMapFile>(&gtOpened);
-    auto* rs = std::get_if<LabelMapFile>(&rsOpened);
-    if (!gt || !rs || gt->size() != rs->size()) return std::nullopt;
+    if (auto* problem = std::get_if<Failure>(&gtOpened)) return failed(request.size, std::move(*problem));
+    LabelMapFile& gt = std::get<LabelMapFile>(gtOpened);
+    // The result is read at the size the ground truth's header gave.
+    auto rsOpened = LabelMapFile::open(request.rsMap, request.readHeader, gt.size(), MapKind::Result);
+    if (auto* problem = std::get_if<Failure>(&rsOpened))
+        return failed(request.size, firstOfTheReaders(gt, nullptr, std::move(*problem)));
+    LabelMapFile& rs = std::get<LabelMapFile>(rsOpened);
+    if (gt.size() != rs.size())
+        return failed(request.size, firstOfTheReaders(gt, &rs, sizeMismatch(request.pageName, gt.size(), rs.size())));
 
-    OverlapCounter counter = request.diagnose ? OverlapCounter(gt->size().width) : OverlapCounter();
+    OverlapCounter counter = request.diagnose ? OverlapCounter(gt.size().width) : OverlapCounter();
+    std::optional<Failure> negative;
+    std::size_t done = 0;
+    std::optional<Failure> readProblem;
     try {
-        if (readInStep(*gt, *rs, [&](const std::int32_t* g, const std::int32_t* r, std::size_t n) { counter.add(g, r, n); }))
-            return std::nullopt;
+        readProblem = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* r, std::size_t n) {
+            counter.add(g, r, n);
+            if (counter.negativeLabel()) {
+                // The ground truth's first negative label wins over the result's.
+                for (const auto& [labels, file] : {std::pair{g, &gt}, std::pair{r, &rs}})
+                    if (const auto* at = std::find_if(labels, labels + n, [](std::int32_t v) { return v < 0; });
+                        at != labels + n && !negative)
+                        negative = file->negativeAt(done + static_cast<std::size_t>(at - labels), *at);
+                return false;
+            }
+            done += n;
+            return true;
+        });
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return failed(request.size, outOfMemory());
     }
-    if (counter.negativeLabel()) return std::nullopt;
-    return score(counter, gt->size(), request.threshold, request.weights, request.diagnose, request.sweep);
+    if (readProblem || negative) {
+        const Failure& found = readProblem ? *readProblem : *negative;
+        if (found.side == MapKind::GroundTruth) return failed(request.size, found);
+        return failed(request.size, firstOfTheReaders(gt, nullptr, found));
+    }
+    PageEvaluation out = score(counter, gt.size(), request.threshold, request.weights, request.diagnose, request.sweep);
+    return out;
 }
 
 }  // namespace
@@ -87,11 +123,10 @@ PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t
 PageEvaluation EvaluatePage(const PageRequest& request) {
     if (std::string problem = thresholdProblem(request.threshold); !problem.empty())
         return failed(request.size, {FailureKind::Settings, {}, {}, {}, std::move(problem), {}});
-    if (!request.keepMaps)
-        if (auto done = evaluateStreaming(request)) return std::move(*done);
+    if (!request.keepMaps) return evaluateStreaming(request);
 
-    // The maps are wanted, or something is wrong with them: read them whole,
-    // ground truth first, so the reader that fails first is the one reported.
+    // The maps are wanted: read them whole, ground truth first, so the reader
+    // that fails first is the one reported.
     PageSize size = request.size;
     ReadResult gt = ReadGT(request.gtMap, request.readHeader, size);
     if (!gt.ok()) return failed(size, gt.error());
@@ -99,11 +134,10 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     if (!rs.ok()) return failed(size, rs.error());
     if (gt.map().size() != rs.map().size())
         return failed(size, sizeMismatch(request.pageName, gt.map().size(), rs.map().size()));
-    // Both read whole after all (the trouble has passed): evaluate them.
     PageEvaluation out = evaluateMaps(gt.map(), rs.map(), request.threshold, request.weights, request.diagnose,
                                       request.sweep);
     out.size = size;
-    if (request.keepMaps && out.success) {
+    if (out.success) {
         out.gtMap = std::make_shared<const LabelMap>(std::move(gt.map()));
         out.rsMap = std::make_shared<const LabelMap>(std::move(rs.map()));
     }

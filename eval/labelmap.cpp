@@ -167,6 +167,7 @@ std::variant<LabelMapFile, Failure> LabelMapFile::open(const fs::path& path, boo
                            grouped(fileBytes) + " bytes, shorter than the 8-byte size header");
         file.size_ = {littleEndian32(header), littleEndian32(header + 4)};
         offset = sizeof header;
+        file.firstLabelAt_ = offset;
     }
     // Both factors are below 2^31, so the byte count fits in 64 bits.
     if (file.size_.width <= 0 || file.size_.height <= 0)
@@ -181,7 +182,8 @@ std::variant<LabelMapFile, Failure> LabelMapFile::open(const fs::path& path, boo
 }
 
 LabelMapFile::LabelMapFile(LabelMapFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_), side_(other.side_),
+      firstLabelAt_(other.firstLabelAt_) {}
 
 LabelMapFile::~LabelMapFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -201,6 +203,32 @@ std::optional<Failure> LabelMapFile::read(std::int32_t* out, std::size_t count) 
     return std::nullopt;
 }
 
+Failure LabelMapFile::negativeAt(std::size_t index, std::int32_t label) const {
+    return negativeLabelError(path_, side_, label, index, size_.width);
+}
+
+std::optional<Failure> LabelMapFile::firstProblem() const {
+    std::vector<std::int32_t> slice(kSliceLabels);
+    for (std::size_t done = 0, labels = labelCount(); done < labels;) {
+        const std::size_t n = std::min(kSliceLabels, labels - done);
+        auto* out = reinterpret_cast<char*>(slice.data());
+        for (std::size_t got = 0; got < n * 4;) {
+            const ssize_t r = ::pread(fd_, out + got, n * 4 - got, static_cast<off_t>(firstLabelAt_ + done * 4 + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0)
+                return problem(FailureKind::MapUnreadable, path_, side_, {},
+                               r < 0 ? "cannot read it: " + systemReason(errno) : "it ended while being read");
+            got += static_cast<std::size_t>(r);
+        }
+        if (anyNegative(slice.data(), n)) {
+            const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });
+            return negativeAt(done + static_cast<std::size_t>(first - slice.data()), *first);
+        }
+        done += n;
+    }
+    return std::nullopt;
+}
+
 // The slices are kept from call to call: fresh ones would be zeroed and
 // faulted in every time.
 std::optional<Failure> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn) {
@@ -209,7 +237,7 @@ std::optional<Failure> readInStep(LabelMapFile& gt, LabelMapFile& rs, const Pair
         const std::size_t n = std::min(kSliceLabels, labels - done);
         if (auto error = gt.read(gtSlice.data(), n)) return error;
         if (auto error = rs.read(rsSlice.data(), n)) return error;
-        fn(gtSlice.data(), rsSlice.data(), n);
+        if (!fn(gtSlice.data(), rsSlice.data(), n)) break;
     }
     return std::nullopt;
 }

@@ -69,8 +69,9 @@ private:
     std::variant<LabelMap, Failure> value_;
 };
 
-// Receives two maps' labels in step: count of each, from gt and rs.
-using PairSink = std::function<void(const std::int32_t* gt, const std::int32_t* rs, std::size_t count)>;
+// Receives two maps' labels in step: count of each, from gt and rs; false
+// to stop reading.
+using PairSink = std::function<bool(const std::int32_t* gt, const std::int32_t* rs, std::size_t count)>;
 
 // A label-map file opened and checked (header, size against the file's
 // length), ready to be read slice by slice.
@@ -91,6 +92,12 @@ public:
     std::size_t labelCount() const;
     // The next `count` labels; on failure, the message naming the file.
     std::optional<Failure> read(std::int32_t* out, std::size_t count);
+    // The refusal of the map for the negative label at label `index`.
+    Failure negativeAt(std::size_t index, std::int32_t label) const;
+    // Reads the whole map again, a slice at a time, whatever has been read
+    // so far: its first negative label, or why it could not be read; nothing
+    // for a sound map.
+    std::optional<Failure> firstProblem() const;
 
 private:
     LabelMapFile(std::filesystem::path path, int fd, PageSize size, std::optional<MapKind> side)
@@ -99,11 +106,12 @@ private:
     int fd_;
     PageSize size_;
     std::optional<MapKind> side_;
+    std::uint64_t firstLabelAt_ = 0;  // bytes of header before it
 };
 
 // Reads two opened maps of one size in step, a slice of each at a time, into
-// fn(gt, rs, count); the first read failure. A file cut short while it is
-// read is such a failure.
+// fn(gt, rs, count) until it returns false; the first read failure. A file
+// cut short while it is read is such a failure.
 std::optional<Failure> readInStep(LabelMapFile& gt, LabelMapFile& rs, const PairSink& fn);
 
 // Reads a label map of size.width x size.height labels, or, with readHeader, of

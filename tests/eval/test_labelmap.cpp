@@ -377,6 +377,7 @@ TEST_F(ReadLabelMap, InStepReadsEveryLabelAndNamesAFileCutShort) {
         out.error = readInStep(gt, rs, [&](const std::int32_t* x, const std::int32_t* y, std::size_t n) {
             for (std::size_t k = 0; k < n; ++k, ++out.seen)
                 if (x[k] != a[out.seen] || y[k] != b[out.seen]) ++out.wrong;
+            return true;
         });
         return out;
     };

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <string>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace corvanel {
@@ -95,6 +97,58 @@ TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutHeader, StreamingEvaluation, ::testing::Bool());
+
+// Resident memory fn() adds at its peak, in MiB, from the kernel's
+// resettable high-water mark.
+template <class Fn>
+double addedPeakMiB(Fn&& fn) {
+    const auto kib = [](const char* field) {
+        std::ifstream status("/proc/self/status");
+        for (std::string key; status >> key; status.ignore(1 << 10, '\n'))
+            if (key == field) {
+                long value = 0;
+                status >> value;
+                return value;
+            }
+        return 0L;
+    };
+    ::malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = kib("VmRSS:");
+    fn();
+    return static_cast<double>(kib("VmHWM:") - before) / 1024;
+}
+
+// A page in trouble is reported from what reading it in slices found: its
+// maps (36 MB each here) are never held whole to find the message.
+TEST(StreamingEvaluation, APageInTroubleIsReportedWithoutHoldingItsMaps) {
+    const fs::path dir = fs::temp_directory_path() / ("corvanel-trouble-" + std::to_string(::getpid()));
+    const Workspace workspace(dir);
+    constexpr std::int32_t side = 3000;
+    LabelMap gt(side, side), rs(side, side);
+    std::fill_n(gt.data(), gt.pixelCount(), 1);
+    std::fill_n(rs.data(), rs.pixelCount(), 2);
+    rs.data()[rs.pixelCount() - 1] = -5;
+    synth::writeLabelMap(workspace.mapPath(MapKind::GroundTruth, Level::Lines, "p.tif"), gt);
+    synth::writeLabelMap(workspace.mapPath(MapKind::Result, Level::Lines, "p.tif"), rs);
+    PageRequest r;
+    r.pageName = "p.tif";
+    r.gtMap = workspace.mapPath(MapKind::GroundTruth, Level::Lines, r.pageName);
+    r.rsMap = workspace.mapPath(MapKind::Result, Level::Lines, r.pageName);
+    r.size = {side, side};
+    PageEvaluation e;
+    EXPECT_LT(addedPeakMiB([&] { e = EvaluatePage(r); }), 16.0);
+    ASSERT_EQ(e.failures.size(), 1u);
+    EXPECT_EQ(boxText(e.failures[0]), "Problem with file p.tif.dat: negative label -5 at x=2999, y=2999");
+    EXPECT_EQ(e.failures[0].side, MapKind::Result);
+
+    fs::remove(r.rsMap);
+    EXPECT_LT(addedPeakMiB([&] { e = EvaluatePage(r); }), 16.0);
+    ASSERT_EQ(e.failures.size(), 1u);
+    EXPECT_EQ(e.failures[0].kind, FailureKind::MapMissing);
+    EXPECT_EQ(e.failures[0].side, MapKind::Result);
+    fs::remove_all(dir);
+}
 
 }  // namespace
 }  // namespace corvanel
