@@ -33,6 +33,12 @@ public:
             fail();
         }
     }
+    void finish(const Console& console, JsonReport& json) {
+        if (auto failure = json.finish()) {
+            say(console, *failure);
+            fail();
+        }
+    }
     void plot(const Console& console, const Services& services, const fs::path& path,
               const std::vector<SweepPoint>& points) {
         std::vector<SweepPoint> named = points;
@@ -136,7 +142,7 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
     if (report.failure()) say(console, *report.failure());
     const bool reportWasFine = !report.failure();
     std::optional<JsonReport> json;
-    if (job.outputs.json) json.emplace(ws.root(), s.level, s.threshold, s.weights);
+    if (job.outputs.json) json.emplace(*job.outputs.json, ws.root(), s.level, s.threshold, s.weights);
     std::vector<Row> csvRows;
 
     const LevelRun run = runPages(ws, s, ws.pages(), job.jobs, hooksFor(job, services, console), [&](const PageOutcome& page) {
@@ -162,7 +168,7 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
     if (json) {
         json->setTotals(run.totals);
         if (!sweep.empty()) json->setSweep(sweep);
-        status.write(console, "JSON file", *job.outputs.json, json->text());
+        status.finish(console, *json);
     }
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv,
@@ -193,9 +199,9 @@ RunStatus runOnePage(const Job& job, const std::string& name, const Services& se
             status.fail();
         }
     if (job.outputs.json) {
-        JsonReport json(ws.root(), s.level, s.threshold, s.weights);
+        JsonReport json(*job.outputs.json, ws.root(), s.level, s.threshold, s.weights);
         json.addPage(page, {});
-        status.write(console, "JSON file", *job.outputs.json, json.text());
+        status.finish(console, json);
     }
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv, csvTable(kPageColumns, {pageRow(page, s.level, {})}));
@@ -225,10 +231,10 @@ RunStatus runRanking(const Job& job, const std::vector<Participant>& participant
     console.out(textTable(header, leaderboardRows(ranking.standings, false)));
     if (!sweep.empty()) console.out("\n" + textTable(kSweepColumns, sweepRows(sweep, false)));
     if (job.outputs.json) {
-        JsonReport json(ws.root(), std::nullopt, s.threshold, s.weights);
+        JsonReport json(*job.outputs.json, ws.root(), std::nullopt, s.threshold, s.weights);
         json.setLeaderboard(ranking.standings);
         if (!sweep.empty()) json.setSweep(sweep);
-        status.write(console, "JSON file", *job.outputs.json, json.text());
+        status.finish(console, json);
     }
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv,

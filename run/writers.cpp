@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 
 namespace corvanel {
 
@@ -181,123 +182,286 @@ std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool ex
 
 namespace {
 
-Json optionalJson(std::optional<double> v) { return v ? Json(*v) : Json(nullptr); }
+// JSON written as it goes, laid out as nlohmann's dump(2) lays out a tree,
+// so that no page, however many regions it holds, is ever built whole.
+class JsonStream {
+public:
+    explicit JsonStream(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
 
-Json countsJson(const Counts& c, const Rates& r) {
-    return Json{{"N", c.N},
-                {"M", c.M},
-                {"one2one", c.one2one},
-                {"g_one2many", c.g_one2many},
-                {"g_many2one", c.g_many2one},
-                {"d_one2many", c.d_one2many},
-                {"d_many2one", c.d_many2one},
-                {"DR", optionalJson(r.DR)},
-                {"RA", optionalJson(r.RA)},
-                {"FM", optionalJson(r.FM)}};
-}
-
-Json regionsJson(const std::vector<RegionDiagnosis>& regions) {
-    Json list = Json::array();
-    for (const RegionDiagnosis& r : regions) {
-        list.push_back({{"label", r.label},
-                        {"area", r.area},
-                        {"bbox", {r.box.left, r.box.top, r.box.right, r.box.bottom}},
-                        {"status", statusName(r.status)},
-                        {"partners", r.partners},
-                        {"score", r.score ? Json(*r.score) : Json(nullptr)},
-                        {"best", r.best ? Json{{"label", r.best->label}, {"score", r.best->score}} : Json(nullptr)}});
+    // Containers and values; `key` only inside an object.
+    void beginObject(std::string_view key = {}) { open(key, '{'); }
+    void beginArray(std::string_view key = {}) { open(key, '['); }
+    void end() {
+        const Frame frame = stack_.back();
+        stack_.pop_back();
+        if (!frame.first) {
+            text_ += '\n';
+            indent();
+        }
+        text_ += frame.object ? '}' : ']';
+        spill();
     }
-    return list;
-}
+    void value(std::string_view key, std::string_view raw) {
+        next(key);
+        text_ += raw;
+        spill();
+    }
+    void number(std::string_view key, std::int64_t v) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        value(key, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    }
+    void number(std::string_view key, std::optional<double> v) { value(key, v ? Json(*v).dump() : "null"); }
+    void string(std::string_view key, std::string_view text) { value(key, quoted(text)); }
+    void numbers(std::string_view key, const std::vector<std::int32_t>& list) {
+        beginArray(key);
+        for (std::int32_t v : list) number({}, v);
+        end();
+    }
+    // What is left to hand over.
+    void flush() {
+        if (!text_.empty()) sink_(text_);
+        text_.clear();
+    }
 
-Json pageJson(const PageOutcome& page, const std::vector<std::string>& lines) {
-    Json json{{"name", printableName(page.name)}, {"evaluated", page.evaluated}};
-    if (page.evaluated) {
-        const PageEvaluation& e = page.evaluation;
-        json.update(countsJson(e.counts, e.rates));
-        Json pairs = Json::array();
-        for (const MatchedPair& p : e.detail.one2one)
-            pairs.push_back({{"gt", p.gtLabel}, {"result", p.rsLabel}, {"score", p.score}});
-        Json gtGroups = Json::array();
-        for (const MatchedGroup& g : e.detail.gtCentred) gtGroups.push_back({{"gt", g.centre}, {"results", g.members}});
-        Json rsGroups = Json::array();
-        for (const MatchedGroup& g : e.detail.resultCentred)
-            rsGroups.push_back({{"result", g.centre}, {"gts", g.members}});
-        json["one2one_pairs"] = std::move(pairs);
-        json["gt_groups"] = std::move(gtGroups);
-        json["result_groups"] = std::move(rsGroups);
-        json["unmatched_gt"] = e.detail.unmatchedGt;
-        json["unmatched_result"] = e.detail.unmatchedResult;
-        if (e.diagnosis) {
-            json["gt_regions"] = regionsJson(e.diagnosis->gt());
-            json["result_regions"] = regionsJson(e.diagnosis->result());
+private:
+    struct Frame {
+        bool object;
+        bool first = true;
+    };
+    void indent() { text_.append(2 * stack_.size(), ' '); }
+    // A JSON string; texts that need no escape (keys, statuses, most names)
+    // skip the library's serializer, the run's hot spot on large pages.
+    static std::string quoted(std::string_view text) {
+        const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+            return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20;
+        });
+        if (!plain) return Json(std::string(text)).dump();
+        std::string out;
+        out.reserve(text.size() + 2);
+        out += '"';
+        out += text;
+        out += '"';
+        return out;
+    }
+    void next(std::string_view key) {
+        if (!stack_.empty()) {
+            text_ += stack_.back().first ? "\n" : ",\n";
+            stack_.back().first = false;
+            indent();
+            if (stack_.back().object) {
+                text_ += quoted(key);
+                text_ += ": ";
+            }
         }
     }
-    Json shown = Json::array();
-    for (const std::string& line : lines) shown.push_back(printableName(line));
-    json["messages"] = std::move(shown);
-    return json;
+    void open(std::string_view key, char bracket) {
+        next(key);
+        text_ += bracket;
+        stack_.push_back({bracket == '{'});
+    }
+    void spill() {
+        if (text_.size() >= 64 * 1024) flush();
+    }
+
+    std::function<void(std::string_view)> sink_;
+    std::vector<Frame> stack_;
+    std::string text_;
+};
+
+void counts(JsonStream& out, const Counts& c, const Rates& r) {
+    for (const auto& [key, v] : {std::pair{"N", c.N}, {"M", c.M}, {"one2one", c.one2one}, {"g_one2many", c.g_one2many},
+                                 {"g_many2one", c.g_many2one}, {"d_one2many", c.d_one2many},
+                                 {"d_many2one", c.d_many2one}})
+        out.number(key, v);
+    out.number("DR", r.DR);
+    out.number("RA", r.RA);
+    out.number("FM", r.FM);
 }
 
-Json levelJson(const Pooled& p) {
-    return Json{{"pages_evaluated", p.pages},         {"N", p.counts.N},
-                {"M", p.counts.M},                    {"one2one", p.counts.one2one},
-                {"DR", optionalJson(p.rates.DR)},     {"RA", optionalJson(p.rates.RA)},
-                {"FM", optionalJson(p.rates.FM)}};
+void regions(JsonStream& out, std::string_view key, const std::vector<RegionDiagnosis>& list) {
+    out.beginArray(key);
+    for (const RegionDiagnosis& r : list) {
+        out.beginObject();
+        out.number("label", r.label);
+        out.number("area", r.area);
+        out.beginArray("bbox");
+        for (std::int32_t v : {r.box.left, r.box.top, r.box.right, r.box.bottom}) out.number({}, v);
+        out.end();
+        out.string("status", statusName(r.status));
+        out.numbers("partners", r.partners);
+        if (r.score)
+            out.number("score", *r.score);
+        else
+            out.value("score", "null");
+        if (r.best) {
+            out.beginObject("best");
+            out.number("label", r.best->label);
+            out.number("score", r.best->score);
+            out.end();
+        } else {
+            out.value("best", "null");
+        }
+        out.end();
+    }
+    out.end();
+}
+
+void groups(JsonStream& out, std::string_view key, const std::vector<MatchedGroup>& list, const char* centre,
+            const char* members) {
+    out.beginArray(key);
+    for (const MatchedGroup& g : list) {
+        out.beginObject();
+        out.number(centre, g.centre);
+        out.numbers(members, g.members);
+        out.end();
+    }
+    out.end();
+}
+
+void page(JsonStream& out, const PageOutcome& page, const std::vector<std::string>& lines) {
+    out.beginObject();
+    out.string("name", printableName(page.name));
+    out.value("evaluated", page.evaluated ? "true" : "false");
+    if (page.evaluated) {
+        const PageEvaluation& e = page.evaluation;
+        counts(out, e.counts, e.rates);
+        out.beginArray("one2one_pairs");
+        for (const MatchedPair& p : e.detail.one2one) {
+            out.beginObject();
+            out.number("gt", p.gtLabel);
+            out.number("result", p.rsLabel);
+            out.number("score", p.score);
+            out.end();
+        }
+        out.end();
+        groups(out, "gt_groups", e.detail.gtCentred, "gt", "results");
+        groups(out, "result_groups", e.detail.resultCentred, "result", "gts");
+        out.numbers("unmatched_gt", e.detail.unmatchedGt);
+        out.numbers("unmatched_result", e.detail.unmatchedResult);
+        if (e.diagnosis) {
+            regions(out, "gt_regions", e.diagnosis->gt());
+            regions(out, "result_regions", e.diagnosis->result());
+        }
+    }
+    out.beginArray("messages");
+    for (const std::string& line : lines) out.string({}, printableName(line));
+    out.end();
+    out.end();
+}
+
+void levelTotals(JsonStream& out, std::string_view key, const Pooled& p) {
+    out.beginObject(key);
+    out.number("pages_evaluated", p.pages);
+    out.number("N", p.counts.N);
+    out.number("M", p.counts.M);
+    out.number("one2one", p.counts.one2one);
+    out.number("DR", p.rates.DR);
+    out.number("RA", p.rates.RA);
+    out.number("FM", p.rates.FM);
+    out.end();
 }
 
 }  // namespace
 
-struct JsonReport::Tree {
-    Json json;
+struct JsonReport::Stream {
+    explicit Stream(const fs::path& target)
+        : path(target), file(target), out([this](std::string_view text) { write(text); }) {
+        if (!file.openError().empty()) failure = Failure{FailureKind::Output, path, {}, {}, "JSON file", file.openError()};
+    }
+    void write(std::string_view text) {
+        if (!failure && !file.write(text))
+            failure = Failure{FailureKind::Output, path, {}, {}, "JSON file", file.lastError()};
+    }
+    // The pages' list stays open while pages come.
+    void closePages() {
+        if (pagesOpen) out.end();
+        pagesOpen = false;
+    }
+
+    fs::path path;
+    ReplacingFile file;
+    JsonStream out;
+    std::optional<Failure> failure;
+    bool pagesOpen = false;
 };
 
-JsonReport::JsonReport(const fs::path& workspace, std::optional<Level> level, std::int32_t threshold,
-                       const Weights& w)
-    : tree_(std::make_unique<Tree>()) {
-    Json& json = tree_->json;
-    json["workspace"] = printableName(workspace.string());
-    if (level) json["level"] = levelName(*level);
-    json["threshold"] = threshold;
-    json["weights"] = {w.w1, w.w2, w.w3};
-    if (level) json["pages"] = Json::array();
+JsonReport::JsonReport(const fs::path& file, const fs::path& workspace, std::optional<Level> level,
+                       std::int32_t threshold, const Weights& w)
+    : stream_(std::make_unique<Stream>(file)) {
+    JsonStream& out = stream_->out;
+    out.beginObject();
+    out.string("workspace", printableName(workspace.string()));
+    if (level) out.string("level", levelName(*level));
+    out.number("threshold", threshold);
+    out.beginArray("weights");
+    for (std::int64_t v : {w.w1, w.w2, w.w3}) out.number({}, v);
+    out.end();
+    if (level) {
+        out.beginArray("pages");
+        stream_->pagesOpen = true;
+    }
 }
 
 JsonReport::~JsonReport() = default;
 
-void JsonReport::addPage(const PageOutcome& page, const std::vector<std::string>& lines) {
-    tree_->json["pages"].push_back(pageJson(page, lines));
-}
+void JsonReport::addPage(const PageOutcome& p, const std::vector<std::string>& lines) { page(stream_->out, p, lines); }
 
 void JsonReport::setTotals(const Pooled& totals) {
-    Json json{{"pages_evaluated", totals.pages}};
-    json.update(countsJson(totals.counts, totals.rates));
-    tree_->json["totals"] = std::move(json);
+    stream_->closePages();
+    JsonStream& out = stream_->out;
+    out.beginObject("totals");
+    out.number("pages_evaluated", totals.pages);
+    counts(out, totals.counts, totals.rates);
+    out.end();
 }
 
 void JsonReport::setSweep(const std::vector<SweepPoint>& points) {
-    Json list = Json::array();
+    stream_->closePages();
+    JsonStream& out = stream_->out;
+    out.beginArray("sweep");
     for (const SweepPoint& p : points) {
-        const Rates& r = p.at.rates;
-        list.push_back({{"participant", printableName(p.participant)}, {"level", levelName(p.level)},
-                        {"threshold", p.threshold}, {"N", p.at.counts.N}, {"M", p.at.counts.M},
-                        {"one2one", p.at.counts.one2one}, {"DR", optionalJson(r.DR)}, {"RA", optionalJson(r.RA)},
-                        {"FM", optionalJson(r.FM)}});
+        out.beginObject();
+        out.string("participant", printableName(p.participant));
+        out.string("level", levelName(p.level));
+        out.number("threshold", p.threshold);
+        out.number("N", p.at.counts.N);
+        out.number("M", p.at.counts.M);
+        out.number("one2one", p.at.counts.one2one);
+        out.number("DR", p.at.rates.DR);
+        out.number("RA", p.at.rates.RA);
+        out.number("FM", p.at.rates.FM);
+        out.end();
     }
-    tree_->json["sweep"] = std::move(list);
+    out.end();
 }
 
 void JsonReport::setLeaderboard(const std::vector<Standing>& standings) {
-    Json list = Json::array();
+    JsonStream& out = stream_->out;
+    out.beginArray("participants");
     for (std::size_t k = 0; k < standings.size(); ++k) {
         const Standing& s = standings[k];
-        list.push_back({{"name", printableName(s.participant.name)}, {"rank", k + 1}, {"overall", s.overall},
-                        {"lines", levelJson(s.lines.totals)}, {"words", levelJson(s.words.totals)}});
+        out.beginObject();
+        out.string("name", printableName(s.participant.name));
+        out.number("rank", static_cast<std::int64_t>(k + 1));
+        out.number("overall", std::optional<double>(s.overall));
+        levelTotals(out, "lines", s.lines.totals);
+        levelTotals(out, "words", s.words.totals);
+        out.end();
     }
-    tree_->json["participants"] = std::move(list);
+    out.end();
 }
 
-std::string JsonReport::text() const { return tree_->json.dump(2) + "\n"; }
+std::optional<Failure> JsonReport::finish() {
+    Stream& s = *stream_;
+    s.closePages();
+    s.out.end();
+    s.out.flush();
+    s.write("\n");
+    if (!s.failure)
+        if (auto why = s.file.commit()) s.failure = Failure{FailureKind::Output, s.path, {}, {}, "JSON file", *why};
+    return s.failure;
+}
 
 std::optional<Failure> writeOutput(const std::string& what, const fs::path& path, std::string_view text) {
     if (auto why = writeWholeFile(path, text)) return Failure{FailureKind::Output, path, {}, {}, what, std::move(*why)};

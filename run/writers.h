@@ -54,13 +54,15 @@ std::vector<Row> sweepRows(const std::vector<SweepPoint>& points, bool exact);
 Row leaderboardHeader();
 std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool exact);
 
-// The JSON file of a run: the settings, then each page (what matched what,
-// region by region), the totals, the sweep or the leaderboard, as given.
+// The JSON file of a run, written as it goes (whole or not at all, see
+// ReplacingFile), so that memory stays bounded by the page at hand: the
+// settings, then each page (what matched what, region by region), then the
+// totals, the sweep or the leaderboard, in the order given.
 class JsonReport {
 public:
     // `level` is left out for a ranking, which runs both.
-    JsonReport(const std::filesystem::path& workspace, std::optional<Level> level, std::int32_t threshold,
-               const Weights& weights);
+    JsonReport(const std::filesystem::path& file, const std::filesystem::path& workspace, std::optional<Level> level,
+               std::int32_t threshold, const Weights& weights);
     ~JsonReport();
     JsonReport(const JsonReport&) = delete;
     JsonReport& operator=(const JsonReport&) = delete;
@@ -69,12 +71,12 @@ public:
     void setTotals(const Pooled& totals);
     void setSweep(const std::vector<SweepPoint>& points);
     void setLeaderboard(const std::vector<Standing>& standings);
-    // The whole file, two blanks an indent.
-    std::string text() const;
+    // Closes the file and puts it in place; why it could not be written.
+    std::optional<Failure> finish();
 
 private:
-    struct Tree;
-    std::unique_ptr<Tree> tree_;
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
 };
 
 // Writes `text` to `path` whole or not at all; the failure ("Cannot write
