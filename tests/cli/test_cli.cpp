@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -753,6 +754,28 @@ TEST(EvalToolBatch, PagesThatCannotBeReadAreReportedNotDropped) {
                          "Cannot read the page image page05.tif; the page was not evaluated\n"
                          "2 of 5 pages evaluated (lines)\n");
     EXPECT_EQ(readBytes(ws.report()), kExampleReport + "page04.tif\t\r\npage05.tif\t\r\n");
+}
+
+// A result where every pixel is a region of its own is valid input. Short of
+// memory, with the JSON written, a run ends as documented, never aborted.
+TEST(EvalToolMemory, RunningShortEndsAsDocumented) {
+    TestWorkspace ws;
+    constexpr PageSize size{200, 200};
+    ws.writeImage("p.tif", size);
+    LabelMap every(size.width, size.height);
+    std::iota(every.data(), every.data() + every.pixelCount(), 1);
+    ws.writeMaps("p.tif", "lines", every, every);
+    TempDir out;
+    Tool tool;
+    for (const char* kib : {"50000", "80000", "120000"}) {
+        SCOPED_TRACE(kib);
+        const Outcome o = tool.runLimited(std::string("ulimit -v ") + kib,
+                                          {ws.arg(), "--jobs", "1", "--json", (out.path() / "all.json").string()});
+        if (o.exitCode == 255)
+            EXPECT_EQ(o.err, "Memory Allocation Problem!\n");
+        else
+            EXPECT_EQ(o.exitCode, 0) << o.err;
+    }
 }
 
 // ---------------------------------------------------------------- outputs
