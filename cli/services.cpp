@@ -76,8 +76,7 @@ Services qtServices(bool errorImages) {
     };
     services.errorImage = [](const ErrorImageRequest& r) -> std::optional<Failure> {
         if (const QtParts* parts = qtParts()) return parts->writeErrorImage(r);
-        return Failure{FailureKind::Output, r.target(),
-                       {}, {}, "error image", "no corvanel-eval-qt.so"};
+        return Failure{FailureKind::Output, r.target(), {}, {}, "error image", "no corvanel-eval-qt.so"};
     };
     services.plot = [](const fs::path& file, const std::vector<Curve>& curves) -> std::optional<std::string> {
         const QtParts* parts = qtParts();
@@ -92,7 +91,6 @@ Services qtServices(bool errorImages) {
 struct StreamConsole::State {
     std::ostream& out;
     std::ostream& err;
-    bool progress;
     bool shown = false;  // a progress line is on the terminal
 
     void clear() {
@@ -102,7 +100,7 @@ struct StreamConsole::State {
 };
 
 StreamConsole::StreamConsole(std::ostream& out, std::ostream& err, bool progress)
-    : state_(std::make_shared<State>(State{out, err, progress})) {
+    : state_(std::make_shared<State>(State{out, err})) {
     console_.out = [s = state_](const std::string& text) { s->out << text; };
     console_.err = [s = state_](const std::string& line) {
         s->clear();

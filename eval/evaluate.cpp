@@ -2,7 +2,6 @@
 
 #include "eval/overlap.h"
 
-#include <algorithm>
 #include <new>
 
 namespace corvanel {
@@ -82,10 +81,8 @@ PageEvaluation evaluateStreaming(const PageRequest& request) {
             counter.add(g, r, n);
             if (counter.negativeLabel()) {
                 // The ground truth's first negative label wins over the result's.
-                for (const auto& [labels, file] : {std::pair{g, &gt}, std::pair{r, &rs}})
-                    if (const auto* at = std::find_if(labels, labels + n, [](std::int32_t v) { return v < 0; });
-                        at != labels + n && !negative)
-                        negative = file->negativeAt(done + static_cast<std::size_t>(at - labels), *at);
+                negative = gt.negativeIn(g, n, done);
+                if (!negative) negative = rs.negativeIn(r, n, done);
                 return false;
             }
             done += n;

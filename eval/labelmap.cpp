@@ -203,8 +203,11 @@ std::optional<Failure> LabelMapFile::read(std::int32_t* out, std::size_t count) 
     return std::nullopt;
 }
 
-Failure LabelMapFile::negativeAt(std::size_t index, std::int32_t label) const {
-    return negativeLabelError(path_, side_, label, index, size_.width);
+std::optional<Failure> LabelMapFile::negativeIn(const std::int32_t* labels, std::size_t count,
+                                                std::size_t first) const {
+    if (!anyNegative(labels, count)) return std::nullopt;
+    const auto* at = std::find_if(labels, labels + count, [](std::int32_t v) { return v < 0; });
+    return negativeLabelError(path_, side_, *at, first + static_cast<std::size_t>(at - labels), size_.width);
 }
 
 std::optional<Failure> LabelMapFile::firstProblem() const {
@@ -220,10 +223,7 @@ std::optional<Failure> LabelMapFile::firstProblem() const {
                                r < 0 ? "cannot read it: " + systemReason(errno) : "it ended while being read");
             got += static_cast<std::size_t>(r);
         }
-        if (anyNegative(slice.data(), n)) {
-            const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });
-            return negativeAt(done + static_cast<std::size_t>(first - slice.data()), *first);
-        }
+        if (auto negative = negativeIn(slice.data(), n, done)) return negative;
         done += n;
     }
     return std::nullopt;
@@ -256,17 +256,16 @@ ReadResult readLabelMap(const fs::path& path, MapKind kind, bool readHeader, Pag
 
     std::int32_t* out = map.data();
     const std::size_t labels = file.labelCount();
-    bool negative = false;
+    // Each slice is checked while in cache; a file cut short further on is
+    // still named before a negative label.
+    std::optional<Failure> negative;
     for (std::size_t done = 0; done < labels;) {
         const std::size_t slice = std::min(kSliceLabels, labels - done);
         if (auto error = file.read(out + done, slice)) return std::move(*error);
-        negative = negative || anyNegative(out + done, slice);
+        if (!negative) negative = file.negativeIn(out + done, slice, done);
         done += slice;
     }
-    if (negative) {
-        const auto* first = std::find_if(out, out + labels, [](std::int32_t v) { return v < 0; });
-        return negativeLabelError(path, kind, *first, static_cast<std::size_t>(first - out), map.width());
-    }
+    if (negative) return std::move(*negative);
     size = file.size();
     return map;
 }
@@ -331,11 +330,7 @@ std::optional<Failure> streamLabelMap(const fs::path& path, MapKind kind, bool r
     for (std::size_t done = 0; done < labels;) {
         const std::size_t n = std::min(kSliceLabels, labels - done);
         if (auto error = file.read(slice.data(), n)) return error;
-        if (anyNegative(slice.data(), n)) {
-            const auto* first = std::find_if(slice.data(), slice.data() + n, [](std::int32_t v) { return v < 0; });
-            return negativeLabelError(path, kind, *first, done + static_cast<std::size_t>(first - slice.data()),
-                                      file.size().width);
-        }
+        if (auto negative = file.negativeIn(slice.data(), n, done)) return negative;
         sink(slice.data(), n);
         done += n;
     }

@@ -92,8 +92,10 @@ public:
     std::size_t labelCount() const;
     // The next `count` labels; on failure, the message naming the file.
     std::optional<Failure> read(std::int32_t* out, std::size_t count);
-    // The refusal of the map for the negative label at label `index`.
-    Failure negativeAt(std::size_t index, std::int32_t label) const;
+    // The refusal of the map for the first negative label among `count` of
+    // its labels, the first of them its label number `first`; nothing when
+    // none is negative.
+    std::optional<Failure> negativeIn(const std::int32_t* labels, std::size_t count, std::size_t first) const;
     // Reads the whole map again, a slice at a time, whatever has been read
     // so far: its first negative label, or why it could not be read; nothing
     // for a sound map.

@@ -5,7 +5,6 @@
 #include "run/writers.h"
 
 #include <set>
-#include <tuple>
 
 #include <sys/stat.h>
 
@@ -54,15 +53,20 @@ private:
     bool failed_ = false;
 };
 
+// The error image of a page just evaluated, from the maps it was evaluated from.
+ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
+    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, ws.maps(s.level, page.name), s.readHeader,
+            &page.evaluation};
+}
+
 RunHooks hooksFor(const Job& job, const Services& services, const Console& console) {
     RunHooks hooks;
     hooks.imageSize = services.imageSize;
     hooks.progress = console.progress;
     // The error images, painted by the workers from the maps just evaluated.
     if (job.outputs.errorImages)
-        hooks.afterPage = [&job, &services](const Workspace& workspace, const RunSettings& s, const PageOutcome& page) {
-            return services.errorImage({*job.outputs.errorImages, workspace.pageImage(page.name), s.level,
-                                        workspace.maps(s.level, page.name), s.readHeader, &page.evaluation});
+        hooks.afterPage = [&job, &services](const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
+            return services.errorImage(errorImageOf(job, ws, s, page));
         };
     return hooks;
 }
@@ -80,23 +84,20 @@ void summarise(const Console& console, const LevelRun& run, const std::string& p
 
 namespace {
 
-// A file as the system knows it: device and inode when it is there, else
-// the path its links end in.
-struct Identity {
+// A folder as the system knows it: device and inode when it is there, else
+// its path.
+struct FolderId {
     dev_t device = 0;
     ino_t inode = 0;
     fs::path path;
-    bool operator<(const Identity& o) const {
-        return std::tie(device, inode, path) < std::tie(o.device, o.inode, o.path);
-    }
+    friend bool operator==(const FolderId&, const FolderId&) = default;
 };
 
-Identity identityOf(const fs::path& file) {
-    fs::path resolved = followLinks(file).value_or(file);
+FolderId folderId(const fs::path& folder) {
     struct stat info {};
-    if (::stat(resolved.c_str(), &info) == 0) return {info.st_dev, info.st_ino, {}};
+    if (::stat(folder.c_str(), &info) == 0) return {info.st_dev, info.st_ino, {}};
     std::error_code ec;
-    return {0, 0, fs::absolute(resolved, ec).lexically_normal()};
+    return {0, 0, fs::absolute(folder, ec).lexically_normal()};
 }
 
 }  // namespace
@@ -105,16 +106,28 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
                                             bool ranking) {
     const Workspace& ws = job.workspace;
     const std::vector<std::string> pages = ws.pages();
+    const std::set<std::string> pageNames(pages.begin(), pages.end());
     std::vector<Level> levels{job.settings.level};
     if (ranking) levels = {Level::Lines, Level::Words};
-    std::set<Identity> inputs;
-    for (const std::string& page : pages) {
-        inputs.insert(identityOf(ws.pageImage(page)));
-        for (const Level level : levels) {
-            inputs.insert(identityOf(ws.mapPath(MapKind::GroundTruth, level, page)));
-            for (const Participant& p : participants) inputs.insert(identityOf(Workspace::mapIn(p.folder, level, page)));
-        }
+    // The folders the run reads from, and whether their inputs are the page
+    // images themselves or their maps (the page's name and ".dat"): a few
+    // system calls, whatever the number of pages.
+    std::vector<std::pair<FolderId, bool>> inputFolders{{folderId(ws.imagesFolder()), true}};
+    for (const Level level : levels) {
+        inputFolders.emplace_back(folderId(Workspace::levelFolder(ws.groundTruthFolder(), level)), false);
+        for (const Participant& p : participants)
+            inputFolders.emplace_back(folderId(Workspace::levelFolder(p.folder, level)), false);
     }
+    const auto isInput = [&](const fs::path& file) {
+        const std::optional<fs::path> resolved = followLinks(file);
+        if (!resolved) return false;
+        const FolderId folder = folderId(resolved->has_parent_path() ? resolved->parent_path() : fs::path("."));
+        const std::string name = resolved->filename().string();
+        const std::optional<std::string> mapOf = Workspace::pageOfMap(name);
+        for (const auto& [id, images] : inputFolders)
+            if (id == folder && (images ? pageNames.contains(name) : mapOf && pageNames.contains(*mapOf))) return true;
+        return false;
+    };
     std::vector<std::pair<std::string, fs::path>> outputs;
     if (!ranking) outputs.emplace_back("report", job.outputs.report.value_or(ws.reportPath()));
     for (const auto& [what, file] : {std::pair{"JSON file", &job.outputs.json}, {"CSV file", &job.outputs.csv},
@@ -126,8 +139,7 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
                 outputs.emplace_back("error image",
                                      ErrorImageRequest{*job.outputs.errorImages, page, level, {}, false, nullptr}.target());
     for (const auto& [what, file] : outputs)
-        if (inputs.contains(identityOf(file)))
-            return "the " + what + " " + file.string() + " is one of the run's inputs; nothing was written";
+        if (isInput(file)) return "the " + what + " " + file.string() + " is one of the run's inputs; nothing was written";
     return std::nullopt;
 }
 
@@ -193,8 +205,7 @@ RunStatus runOnePage(const Job& job, const std::string& name, const Services& se
 
     Status status;
     if (job.outputs.errorImages)
-        if (auto failure = services.errorImage({*job.outputs.errorImages, ws.pageImage(name), s.level,
-                                                ws.maps(s.level, name), s.readHeader, &page.evaluation})) {
+        if (auto failure = services.errorImage(errorImageOf(job, ws, s, page))) {
             say(console, *failure);
             status.fail();
         }

@@ -76,7 +76,9 @@ std::string printableName(std::string_view s) {
 
 namespace {
 
-fs::path mapName(const std::string& page) { return fs::path(page + ".dat"); }
+constexpr std::string_view kMapSuffix = ".dat";
+
+fs::path mapName(const std::string& page) { return fs::path(page + std::string(kMapSuffix)); }
 
 // A folder named by the user: refused unless it is one.
 std::optional<Failure> noFolder(const fs::path& folder) {
@@ -159,6 +161,11 @@ fs::path Workspace::levelFolder(const fs::path& participant, Level level) { retu
 
 fs::path Workspace::mapIn(const fs::path& participant, Level level, const std::string& name) {
     return levelFolder(participant, level) / mapName(name);
+}
+
+std::optional<std::string> Workspace::pageOfMap(const std::string& mapName) {
+    if (!mapName.ends_with(kMapSuffix)) return std::nullopt;
+    return mapName.substr(0, mapName.size() - kMapSuffix.size());
 }
 
 fs::path Workspace::defaultResultsFolder() const { return root_.empty() ? fs::path() : root_ / "results"; }

@@ -70,6 +70,8 @@ public:
     // Where a participant writes its maps of a level, and the map of a page there.
     static std::filesystem::path levelFolder(const std::filesystem::path& participant, Level level);
     static std::filesystem::path mapIn(const std::filesystem::path& participant, Level level, const std::string& name);
+    // The page a map's file name belongs to ("p.tif" for "p.tif.dat"); nothing for another name.
+    static std::optional<std::string> pageOfMap(const std::string& mapName);
     // ROOT/results and ROOT/participants/NAME, for a method writing its maps.
     std::filesystem::path defaultResultsFolder() const;
     std::filesystem::path participantFolder(const std::string& name) const;

@@ -212,7 +212,11 @@ public:
         value(key, std::string_view(digits, static_cast<std::size_t>(end - digits)));
     }
     void number(std::string_view key, std::optional<double> v) { value(key, v ? Json(*v).dump() : "null"); }
-    void string(std::string_view key, std::string_view text) { value(key, quoted(text)); }
+    void string(std::string_view key, std::string_view text) {
+        next(key);
+        quote(text);
+        spill();
+    }
     void numbers(std::string_view key, const std::vector<std::int32_t>& list) {
         beginArray(key);
         for (std::int32_t v : list) number({}, v);
@@ -232,17 +236,17 @@ private:
     void indent() { text_.append(2 * stack_.size(), ' '); }
     // A JSON string; texts that need no escape (keys, statuses, most names)
     // skip the library's serializer, the run's hot spot on large pages.
-    static std::string quoted(std::string_view text) {
+    void quote(std::string_view text) {
         const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
             return c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20;
         });
-        if (!plain) return Json(std::string(text)).dump();
-        std::string out;
-        out.reserve(text.size() + 2);
-        out += '"';
-        out += text;
-        out += '"';
-        return out;
+        if (!plain) {
+            text_ += Json(std::string(text)).dump();
+            return;
+        }
+        text_ += '"';
+        text_ += text;
+        text_ += '"';
     }
     void next(std::string_view key) {
         if (!stack_.empty()) {
@@ -250,7 +254,7 @@ private:
             stack_.back().first = false;
             indent();
             if (stack_.back().object) {
-                text_ += quoted(key);
+                quote(key);
                 text_ += ": ";
             }
         }
