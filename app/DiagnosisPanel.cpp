@@ -236,14 +236,14 @@ void DiagnosisPanel::showDiagnosis() {
 
     int counts[2][kRegionStatusCount] = {};
     struct Entry {
-        const RegionDiagnosis* region;
+        RegionDiagnosis region;
         bool gtSide;
     };
     std::vector<Entry> entries;
     for (const bool gtSide : {true, false})
-        for (const RegionDiagnosis& r : gtSide ? d.gt() : d.result()) {
+        for (const RegionDiagnosis r : gtSide ? d.gt() : d.result()) {
             ++counts[gtSide ? 0 : 1][static_cast<int>(r.status)];
-            if (r.status != RegionStatus::One2One) entries.push_back({&r, gtSide});
+            if (r.status != RegionStatus::One2One) entries.push_back({r, gtSide});
         }
     for (int s = 0; s < kRegionStatusCount; ++s) {
         const auto status = static_cast<RegionStatus>(s);
@@ -253,11 +253,11 @@ void DiagnosisPanel::showDiagnosis() {
     }
 
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.region->area > b.region->area;
+        return a.region.area > b.region.area;
     });
     problems->setUpdatesEnabled(false);
     for (const Entry& e : entries) {
-        const RegionDiagnosis& r = *e.region;
+        const RegionDiagnosis& r = e.region;
         const QString text = QStringLiteral("%1 %2 %3, %4 px, %5")
                                  .arg(statusText(r.status), sideText(e.gtSide))
                                  .arg(r.label)
@@ -304,9 +304,9 @@ void DiagnosisPanel::hoverAt(QPoint pixel) {
     }
     const std::int32_t g = gt.at(pixel.x(), pixel.y());
     const std::int32_t r = rs.at(pixel.x(), pixel.y());
-    const RegionDiagnosis* gr = diagnosis_->findGt(g);
-    const RegionDiagnosis* rr = diagnosis_->findResult(r);
-    auto side = [](const char* name, const RegionDiagnosis* region) {
+    const std::optional<RegionDiagnosis> gr = diagnosis_->findGt(g);
+    const std::optional<RegionDiagnosis> rr = diagnosis_->findResult(r);
+    auto side = [](const char* name, const std::optional<RegionDiagnosis>& region) {
         if (!region) return QStringLiteral("%1: none").arg(name);
         return QStringLiteral("%1 %2: %3 px, %4").arg(name).arg(region->label).arg(region->area).arg(statusText(region->status));
     };

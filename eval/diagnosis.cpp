@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <numeric>
 
 namespace corvanel {
 
@@ -31,12 +32,6 @@ std::optional<Index> pairOf(const OverlapTable& t, Index i, Index j) {
     return static_cast<Index>(it - ov.pairRs.begin());
 }
 
-void setStatus(RegionDiagnosis& region, RegionStatus status, std::int32_t partner, std::int32_t score) {
-    region.status = status;
-    region.partners.insert(std::lower_bound(region.partners.begin(), region.partners.end(), partner), partner);
-    region.score = region.score ? std::max(*region.score, score) : score;
-}
-
 }  // namespace
 
 std::string_view statusName(RegionStatus status) {
@@ -54,23 +49,20 @@ PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::
     : table_(std::move(table)), threshold_(threshold) {
     const OverlapTable& t = table_;
     const SparseOverlaps& ov = t.pinakas;
-    // One side's regions; pairsOf(i, fn) calls fn on region i's pairs in
-    // ascending order of the other side, so the first highest is the lowest label.
-    const auto describe = [&](std::vector<RegionDiagnosis>& side, bool isGt, RegionStatus unmatched, auto pairsOf) {
+    // One side's best partners; pairsOf(i, fn) calls fn on region i's pairs
+    // in ascending order of the other side, so the first highest is the lowest label.
+    const auto describe = [&](Side& side, bool isGt, RegionStatus unmatched, auto pairsOf) {
         const std::vector<std::int32_t>& labels = isGt ? t.gtLabels : t.rsLabels;
         const std::vector<std::int32_t>& others = isGt ? t.rsLabels : t.gtLabels;
-        const std::vector<Box>& boxes = isGt ? t.gtBoxes : t.rsBoxes;
-        side.resize(labels.size());
+        side.status.assign(labels.size(), unmatched);
+        side.score.assign(labels.size(), kNoScore);
+        side.best.assign(labels.size(), Partner{0, -1});
         for (Index i = 0; i < labels.size(); ++i) {
-            RegionDiagnosis& r = side[i];
-            r.label = labels[i];
-            r.area = isGt ? t.pinakas2[i] : t.BlackCounter[i];
-            if (i < boxes.size()) r.box = boxes[i];
-            r.status = unmatched;
+            Partner& best = side.best[i];
             pairsOf(i, [&](Index p) {
                 const std::int32_t s = truncatedScore(t, p);
                 const Index other = static_cast<Index>(isGt ? ov.pairRs[p] : ov.pairGt[p]);
-                if (!r.best || s > r.best->score) r.best = Partner{others[other], s};
+                if (s > best.score) best = Partner{others[other], s};
             });
         }
     };
@@ -81,43 +73,95 @@ PageDiagnosis::PageDiagnosis(OverlapTable table, const Matching& matching, std::
         for (Index k = ov.colStart[j]; k < ov.colStart[j + 1]; ++k) fn(ov.colPairs[k]);
     });
 
+    // Every decision of the matching, in its order: `mark(side, region,
+    // partner, status, score)` for a region matched with a partner (score
+    // the pair's), `centre(side, region, sum, status)` once a group's members
+    // are marked. Walked twice: to count the partners, then to place them.
     const MatchDetail& d = matching.detail;
-    for (const MatchedPair& m : d.one2one) {
-        setStatus(gt_[*indexOf(t.gtLabels, m.gtLabel)], RegionStatus::One2One, m.rsLabel, m.score);
-        setStatus(result_[*indexOf(t.rsLabels, m.rsLabel)], RegionStatus::One2One, m.gtLabel, m.score);
-    }
-    // A group's members all share pixels with its centre (score 5 or more).
-    const auto group = [&](const MatchedGroup& g, bool gtCentre, RegionStatus status) {
-        std::vector<RegionDiagnosis>& centres = gtCentre ? gt_ : result_;
-        std::vector<RegionDiagnosis>& members = gtCentre ? result_ : gt_;
-        const Index c = *indexOf(gtCentre ? t.gtLabels : t.rsLabels, g.centre);
-        std::int32_t sum = 0;
-        for (std::int32_t label : g.members) {
-            const Index m = *indexOf(gtCentre ? t.rsLabels : t.gtLabels, label);
-            const std::int32_t s = truncatedScore(t, *(gtCentre ? pairOf(t, c, m) : pairOf(t, m, c)));
-            sum += s;
-            centres[c].partners.push_back(label);
-            setStatus(members[m], status, g.centre, s);
+    const auto walk = [&](auto mark, auto centre) {
+        for (const MatchedPair& m : d.one2one) {
+            mark(gt_, *indexOf(t.gtLabels, m.gtLabel), m.rsLabel, RegionStatus::One2One, m.score);
+            mark(result_, *indexOf(t.rsLabels, m.rsLabel), m.gtLabel, RegionStatus::One2One, m.score);
         }
-        centres[c].status = status;
-        centres[c].score = sum;
+        // A group's members all share pixels with its centre (score 5 or more).
+        const auto group = [&](const MatchedGroup& g, bool gtCentre, RegionStatus status) {
+            Side& centres = gtCentre ? gt_ : result_;
+            Side& members = gtCentre ? result_ : gt_;
+            const Index c = *indexOf(gtCentre ? t.gtLabels : t.rsLabels, g.centre);
+            std::int32_t sum = 0;
+            for (std::int32_t label : g.members) {
+                const Index m = *indexOf(gtCentre ? t.rsLabels : t.gtLabels, label);
+                const std::int32_t s = truncatedScore(t, *(gtCentre ? pairOf(t, c, m) : pairOf(t, m, c)));
+                sum += s;
+                mark(centres, c, label, status, kNoScore);
+                mark(members, m, g.centre, status, s);
+            }
+            centre(centres, c, sum, status);
+        };
+        for (const MatchedGroup& g : d.gtCentred) group(g, true, RegionStatus::Split);
+        for (const MatchedGroup& g : d.resultCentred) group(g, false, RegionStatus::Merged);
     };
-    for (const MatchedGroup& g : d.gtCentred) group(g, true, RegionStatus::Split);
-    for (const MatchedGroup& g : d.resultCentred) group(g, false, RegionStatus::Merged);
+    for (Side* side : {&gt_, &result_}) side->partnerEnd.assign(side->status.size(), 0);
+    walk([](Side& side, Index i, std::int32_t, RegionStatus, std::int32_t) { ++side.partnerEnd[i]; },
+         [](Side&, Index, std::int32_t, RegionStatus) {});
+    for (Side* side : {&gt_, &result_}) {
+        std::partial_sum(side->partnerEnd.begin(), side->partnerEnd.end(), side->partnerEnd.begin());
+        side->partners.resize(side->partnerEnd.empty() ? 0 : side->partnerEnd.back());
+    }
+    // Filled back to front: partnerEnd[i] ends as the start of region i's
+    // partners until the last one is placed, then is set back.
+    walk(
+        [](Side& side, Index i, std::int32_t partner, RegionStatus status, std::int32_t score) {
+            side.partners[--side.partnerEnd[i]] = partner;
+            side.status[i] = status;
+            if (score != kNoScore) side.score[i] = std::max(side.score[i], score);
+        },
+        [](Side& side, Index c, std::int32_t sum, RegionStatus status) {
+            side.status[c] = status;
+            side.score[c] = sum;
+        });
+    for (Side* side : {&gt_, &result_}) {
+        const std::size_t n = side->partnerEnd.size();
+        for (Index i = 0; i < n; ++i) {
+            const std::size_t end = i + 1 < n ? side->partnerEnd[i + 1] : side->partners.size();
+            std::sort(side->partners.begin() + static_cast<std::ptrdiff_t>(side->partnerEnd[i]),
+                      side->partners.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        // From each region's start to its end.
+        if (n != 0) {
+            std::rotate(side->partnerEnd.begin(), side->partnerEnd.begin() + 1, side->partnerEnd.end());
+            side->partnerEnd.back() = side->partners.size();
+        }
+    }
+}
+
+RegionDiagnosis PageDiagnosis::region(bool gtSide, std::size_t i) const {
+    const Side& side = gtSide ? gt_ : result_;
+    const std::vector<Box>& boxes = gtSide ? table_.gtBoxes : table_.rsBoxes;
+    RegionDiagnosis r;
+    r.label = (gtSide ? table_.gtLabels : table_.rsLabels)[i];
+    r.area = (gtSide ? table_.pinakas2 : table_.BlackCounter)[i];
+    if (i < boxes.size()) r.box = boxes[i];
+    r.status = side.status[i];
+    const std::size_t begin = i == 0 ? 0 : side.partnerEnd[i - 1];
+    r.partners = std::span<const std::int32_t>(side.partners.data() + begin, side.partnerEnd[i] - begin);
+    if (side.score[i] != kNoScore) r.score = side.score[i];
+    if (side.best[i].score >= 0) r.best = side.best[i];
+    return r;
 }
 
 PageDiagnosis PageDiagnosis::atThreshold(std::int32_t threshold) const {
     return PageDiagnosis(table_, matchRegions(table_, threshold), threshold);
 }
 
-const RegionDiagnosis* PageDiagnosis::findGt(std::int32_t label) const {
+std::optional<RegionDiagnosis> PageDiagnosis::findGt(std::int32_t label) const {
     const auto i = indexOf(table_.gtLabels, label);
-    return i ? &gt_[*i] : nullptr;
+    return i ? std::optional(region(true, *i)) : std::nullopt;
 }
 
-const RegionDiagnosis* PageDiagnosis::findResult(std::int32_t label) const {
+std::optional<RegionDiagnosis> PageDiagnosis::findResult(std::int32_t label) const {
     const auto j = indexOf(table_.rsLabels, label);
-    return j ? &result_[*j] : nullptr;
+    return j ? std::optional(region(false, *j)) : std::nullopt;
 }
 
 std::int64_t PageDiagnosis::shared(std::int32_t gtLabel, std::int32_t rsLabel) const {
@@ -130,16 +174,16 @@ std::int64_t PageDiagnosis::shared(std::int32_t gtLabel, std::int32_t rsLabel) c
 
 Counts PageDiagnosis::impliedCounts() const {
     Counts c;
-    c.N = static_cast<std::int64_t>(gt_.size());
-    c.M = static_cast<std::int64_t>(result_.size());
-    for (const RegionDiagnosis& r : gt_) {
+    c.N = static_cast<std::int64_t>(gt_.status.size());
+    c.M = static_cast<std::int64_t>(result_.status.size());
+    for (const RegionDiagnosis r : gt()) {
         if (r.status == RegionStatus::One2One) c.one2one += static_cast<std::int64_t>(r.partners.size());
         c.d_one2many += r.status == RegionStatus::Split;
         c.d_many2one += r.status == RegionStatus::Merged;
     }
-    for (const RegionDiagnosis& r : result_) {
-        c.g_many2one += r.status == RegionStatus::Split;
-        c.g_one2many += r.status == RegionStatus::Merged;
+    for (const RegionStatus s : result_.status) {
+        c.g_many2one += s == RegionStatus::Split;
+        c.g_one2many += s == RegionStatus::Merged;
     }
     return c;
 }

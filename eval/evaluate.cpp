@@ -25,7 +25,7 @@ Failure sizeMismatch(const std::string& pageName, PageSize gt, PageSize rs) {
 }
 
 // Matching and scores from counted overlaps.
-PageEvaluation score(const OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
+PageEvaluation score(OverlapCounter& counter, PageSize size, std::int32_t threshold, const Weights& weights,
                      bool diagnose, const std::vector<std::int32_t>& sweep) {
     PageEvaluation out;
     out.size = size;

@@ -111,7 +111,7 @@ void Box::add(const Box& o) {
 }
 
 OverlapCounter::OverlapCounter(std::int32_t rowLength)
-    : rowLength_(rowLength > 0 ? static_cast<std::size_t>(rowLength) : 0), boxes_(rowLength > 0 ? 1024 : 0) {}
+    : runs_(0), boxed_(rowLength > 0 ? 1024 : 0), rowLength_(rowLength > 0 ? static_cast<std::size_t>(rowLength) : 0) {}
 
 // A pair with one side 0 still counts toward the other side's area.
 //
@@ -179,10 +179,10 @@ void OverlapCounter::addWithBoxes(const std::int32_t* gt, const std::int32_t* rs
         const std::size_t rowStart = i;
         forEachRun(gt, rs, i, rowEnd, negative_,
                    [&](std::int32_t g, std::int32_t r, std::size_t start, std::size_t end) {
-                       const std::uint64_t key = pairKey(g, r);
-                       runs_[key] += static_cast<std::int64_t>(end - start);
-                       boxes_[key].add(static_cast<std::int32_t>(x + (start - rowStart)),
-                                       static_cast<std::int32_t>(x + (end - 1 - rowStart)), y);
+                       BoxedCount& pair = boxed_[pairKey(g, r)];
+                       pair.pixels += static_cast<std::int64_t>(end - start);
+                       pair.box.add(static_cast<std::int32_t>(x + (start - rowStart)),
+                                    static_cast<std::int32_t>(x + (end - 1 - rowStart)), y);
                    });
         i = rowEnd;
     }
@@ -195,71 +195,85 @@ OverlapTable countOverlaps(const LabelMap& gt, const LabelMap& rs) {
     return counter.finish();
 }
 
-OverlapTable OverlapCounter::finish() const {
+OverlapTable OverlapCounter::finish() {
     OverlapTable table;
-    const auto& runs = runs_;
+    const bool withBoxes = rowLength_ != 0;
 
-    struct Pair {
+    // The counted pairs in (gt label, result label) order, so that every
+    // table below is filled front to back; the counter's map is released as
+    // soon as it is read.
+    struct Entry {
         std::int32_t g, r;
-        std::int64_t shared;
+        std::int64_t pixels;
+        Box box;
     };
-    std::vector<Pair> pairs;
-    pairs.reserve(runs.size());
-    runs.forEach([&](std::uint64_t key, std::int64_t count) {
-        const auto g = static_cast<std::int32_t>(key >> 32);
-        const auto r = static_cast<std::int32_t>(key & 0xFFFFFFFFu);
-        if (g != 0) table.gtLabels.push_back(g);
-        if (r != 0) table.rsLabels.push_back(r);
-        pairs.push_back({g, r, count});
-    });
-    for (auto* labels : {&table.gtLabels, &table.rsLabels}) {
-        std::sort(labels->begin(), labels->end());
-        labels->erase(std::unique(labels->begin(), labels->end()), labels->end());
+    std::vector<Entry> entries;
+    entries.reserve(withBoxes ? boxed_.size() : runs_.size());
+    const auto labelsOf = [](std::uint64_t key) {
+        return std::pair{static_cast<std::int32_t>(key >> 32), static_cast<std::int32_t>(key & 0xFFFFFFFFu)};
+    };
+    if (withBoxes) {
+        boxed_.forEach([&](std::uint64_t key, const BoxedCount& c) {
+            const auto [g, r] = labelsOf(key);
+            entries.push_back({g, r, c.pixels, c.box});
+        });
+        boxed_ = detail::FlatMap<BoxedCount>(0);
+    } else {
+        runs_.forEach([&](std::uint64_t key, std::int64_t pixels) {
+            const auto [g, r] = labelsOf(key);
+            entries.push_back({g, r, pixels, Box{}});
+        });
+        runs_ = detail::FlatMap<std::int64_t>(0);
     }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.g != b.g ? a.g < b.g : a.r < b.r; });
+
+    std::size_t P = 0;
+    for (const Entry& e : entries) {
+        if (e.g != 0 && (table.gtLabels.empty() || table.gtLabels.back() != e.g)) table.gtLabels.push_back(e.g);
+        if (e.r != 0) table.rsLabels.push_back(e.r);
+        P += e.g != 0 && e.r != 0;
+    }
+    std::sort(table.rsLabels.begin(), table.rsLabels.end());
+    table.rsLabels.erase(std::unique(table.rsLabels.begin(), table.rsLabels.end()), table.rsLabels.end());
+    table.rsLabels.shrink_to_fit();
 
     const std::size_t N = table.gtLabels.size();
     const std::size_t M = table.rsLabels.size();
     table.pinakas2.assign(N, 0);
     table.BlackCounter.assign(M, 0);
+    if (withBoxes) {
+        table.gtBoxes.assign(N, Box{});
+        table.rsBoxes.assign(M, Box{});
+    }
     SparseOverlaps& ov = table.pinakas;
     ov.rowStart.assign(N + 1, 0);
     ov.colStart.assign(M + 1, 0);
+    ov.pairGt.reserve(P);
+    ov.pairRs.reserve(P);
+    ov.pairShared.reserve(P);
 
-    // Translate labels to region indices; pairs with both sides present
-    // become overlaps, sorted by (i, j).
-    const RegionIndex gtIndex(table.gtLabels), rsIndex(table.rsLabels);
-    std::vector<Pair> shared;
-    for (const Pair& p : pairs) {
-        const std::int32_t i = p.g != 0 ? gtIndex(p.g) : -1;
-        const std::int32_t j = p.r != 0 ? rsIndex(p.r) : -1;
-        if (i >= 0) table.pinakas2[static_cast<std::size_t>(i)] += p.shared;
-        if (j >= 0) table.BlackCounter[static_cast<std::size_t>(j)] += p.shared;
-        if (i >= 0 && j >= 0) shared.push_back({i, j, p.shared});
+    // Pairs with both sides present become overlaps, in (i, j) order.
+    const RegionIndex rsIndex(table.rsLabels);
+    std::size_t i = 0;
+    for (const Entry& e : entries) {
+        if (e.g != 0) {
+            while (table.gtLabels[i] != e.g) ++i;
+            table.pinakas2[i] += e.pixels;
+            if (withBoxes) table.gtBoxes[i].add(e.box);
+        }
+        if (e.r == 0) continue;
+        const auto j = static_cast<std::size_t>(rsIndex(e.r));
+        table.BlackCounter[j] += e.pixels;
+        if (withBoxes) table.rsBoxes[j].add(e.box);
+        if (e.g == 0) continue;
+        ov.pairGt.push_back(static_cast<std::int32_t>(i));
+        ov.pairRs.push_back(static_cast<std::int32_t>(j));
+        ov.pairShared.push_back(e.pixels);
+        ++ov.rowStart[i + 1];
+        ++ov.colStart[j + 1];
     }
-    if (rowLength_ != 0) {
-        table.gtBoxes.assign(N, Box{});
-        table.rsBoxes.assign(M, Box{});
-        boxes_.forEach([&](std::uint64_t key, const Box& box) {
-            const auto g = static_cast<std::int32_t>(key >> 32);
-            const auto r = static_cast<std::int32_t>(key & 0xFFFFFFFFu);
-            if (g != 0) table.gtBoxes[static_cast<std::size_t>(gtIndex(g))].add(box);
-            if (r != 0) table.rsBoxes[static_cast<std::size_t>(rsIndex(r))].add(box);
-        });
-    }
-    std::sort(shared.begin(), shared.end(),
-              [](const Pair& a, const Pair& b) { return a.g != b.g ? a.g < b.g : a.r < b.r; });
-
-    const std::size_t P = shared.size();
-    ov.pairGt.resize(P);
-    ov.pairRs.resize(P);
-    ov.pairShared.resize(P);
-    for (std::size_t k = 0; k < P; ++k) {
-        ov.pairGt[k] = shared[k].g;
-        ov.pairRs[k] = shared[k].r;
-        ov.pairShared[k] = shared[k].shared;
-        ++ov.rowStart[static_cast<std::size_t>(shared[k].g) + 1];
-        ++ov.colStart[static_cast<std::size_t>(shared[k].r) + 1];
-    }
+    entries = {};
     std::partial_sum(ov.rowStart.begin(), ov.rowStart.end(), ov.rowStart.begin());
     std::partial_sum(ov.colStart.begin(), ov.colStart.end(), ov.colStart.begin());
 

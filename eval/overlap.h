@@ -66,16 +66,22 @@ public:
     void add(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
     // A label below 0 was fed: the maps must be refused.
     bool negativeLabel() const { return negative_; }
-    OverlapTable finish() const;
+    // The table; the counter is left empty, its memory handed back as the
+    // table grows.
+    OverlapTable finish();
 
 private:
     void addWithBoxes(const std::int32_t* gt, const std::int32_t* rs, std::size_t count);
 
-    detail::FlatMap<std::int64_t> runs_{64};  // pixels per (gt label, result label) pair
+    struct BoxedCount {
+        std::int64_t pixels = 0;
+        Box box;
+    };
+    detail::FlatMap<std::int64_t> runs_{64};  // pixels per (gt label, result label) pair, without boxes
+    detail::FlatMap<BoxedCount> boxed_{0};    // the same and the pair's bounding box, with boxes
     bool negative_ = false;
     std::size_t rowLength_ = 0;  // 0: no boxes
     std::size_t fed_ = 0;        // labels fed so far, with boxes
-    detail::FlatMap<Box> boxes_{0};  // bounding box per pair, with boxes
 };
 
 // One pass over two whole maps of one size, labels 0 or more.

@@ -97,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CORVANEL_FUZZ_CHECK(static_cast<std::int64_t>(diagnosis.gt().size()) == c.N);
     CORVANEL_FUZZ_CHECK(static_cast<std::int64_t>(diagnosis.result().size()) == c.M);
     std::int64_t gtArea = 0, rsArea = 0;
-    for (const RegionDiagnosis& r : diagnosis.gt()) gtArea += r.area;
-    for (const RegionDiagnosis& r : diagnosis.result()) rsArea += r.area;
+    for (const RegionDiagnosis r : diagnosis.gt()) gtArea += r.area;
+    for (const RegionDiagnosis r : diagnosis.result()) rsArea += r.area;
     CORVANEL_FUZZ_CHECK(gtArea == nonZeroPixels(gt) && rsArea == nonZeroPixels(rs));
     // The count without boxes takes a path of its own: the same table.
     const OverlapTable plain = countOverlaps(gt, rs);

@@ -91,7 +91,7 @@ void ErrorViewPainter::add(const std::int32_t* gt, const std::int32_t* rs, std::
     auto statusOf = [](std::int32_t label, std::int32_t& last, std::uint8_t& status, auto find) {
         if (label != last) {
             last = label;
-            const RegionDiagnosis* r = label != 0 ? find(label) : nullptr;
+            const std::optional<RegionDiagnosis> r = label != 0 ? find(label) : std::nullopt;
             status = r ? static_cast<std::uint8_t>(r->status) : kNone;
         }
         return status;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <span>
 
 namespace corvanel {
 
@@ -182,19 +183,21 @@ std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool ex
 
 namespace {
 
-// JSON written as it goes, laid out as nlohmann's dump(2) lays out a tree,
-// so that no page, however many regions it holds, is ever built whole.
+// JSON written as it goes, so that no page, however many regions it holds,
+// is ever built whole. Indented two spaces a level, but a flat container
+// (a list of numbers, a record of a long list) stays on one line: a page of
+// millions of regions is a line a region, not twenty.
 class JsonStream {
 public:
     explicit JsonStream(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
 
     // Containers and values; `key` only inside an object.
-    void beginObject(std::string_view key = {}) { open(key, '{'); }
-    void beginArray(std::string_view key = {}) { open(key, '['); }
+    void beginObject(std::string_view key = {}, bool flat = false) { open(key, '{', flat); }
+    void beginArray(std::string_view key = {}, bool flat = false) { open(key, '[', flat); }
     void end() {
         const Frame frame = stack_.back();
         stack_.pop_back();
-        if (!frame.first) {
+        if (!frame.first && !frame.flat) {
             text_ += '\n';
             indent();
         }
@@ -217,8 +220,8 @@ public:
         quote(text);
         spill();
     }
-    void numbers(std::string_view key, const std::vector<std::int32_t>& list) {
-        beginArray(key);
+    void numbers(std::string_view key, std::span<const std::int32_t> list) {
+        beginArray(key, true);
         for (std::int32_t v : list) number({}, v);
         end();
     }
@@ -231,6 +234,7 @@ public:
 private:
     struct Frame {
         bool object;
+        bool flat;
         bool first = true;
     };
     void indent() { text_.append(2 * stack_.size(), ' '); }
@@ -250,19 +254,24 @@ private:
     }
     void next(std::string_view key) {
         if (!stack_.empty()) {
-            text_ += stack_.back().first ? "\n" : ",\n";
-            stack_.back().first = false;
-            indent();
+            Frame& in = stack_.back();
+            if (in.flat) {
+                if (!in.first) text_ += ", ";
+            } else {
+                text_ += in.first ? "\n" : ",\n";
+                indent();
+            }
+            in.first = false;
             if (stack_.back().object) {
                 quote(key);
                 text_ += ": ";
             }
         }
     }
-    void open(std::string_view key, char bracket) {
+    void open(std::string_view key, char bracket, bool flat) {
         next(key);
         text_ += bracket;
-        stack_.push_back({bracket == '{'});
+        stack_.push_back({bracket == '{', flat || (!stack_.empty() && stack_.back().flat)});
     }
     void spill() {
         if (text_.size() >= 64 * 1024) flush();
@@ -283,13 +292,13 @@ void counts(JsonStream& out, const Counts& c, const Rates& r) {
     out.number("FM", r.FM);
 }
 
-void regions(JsonStream& out, std::string_view key, const std::vector<RegionDiagnosis>& list) {
+void regions(JsonStream& out, std::string_view key, const RegionList& list) {
     out.beginArray(key);
-    for (const RegionDiagnosis& r : list) {
-        out.beginObject();
+    for (const RegionDiagnosis r : list) {
+        out.beginObject({}, true);
         out.number("label", r.label);
         out.number("area", r.area);
-        out.beginArray("bbox");
+        out.beginArray("bbox", true);
         for (std::int32_t v : {r.box.left, r.box.top, r.box.right, r.box.bottom}) out.number({}, v);
         out.end();
         out.string("status", statusName(r.status));
@@ -315,7 +324,7 @@ void groups(JsonStream& out, std::string_view key, const std::vector<MatchedGrou
             const char* members) {
     out.beginArray(key);
     for (const MatchedGroup& g : list) {
-        out.beginObject();
+        out.beginObject({}, true);
         out.number(centre, g.centre);
         out.numbers(members, g.members);
         out.end();
@@ -332,7 +341,7 @@ void page(JsonStream& out, const PageOutcome& page, const std::vector<std::strin
         counts(out, e.counts, e.rates);
         out.beginArray("one2one_pairs");
         for (const MatchedPair& p : e.detail.one2one) {
-            out.beginObject();
+            out.beginObject({}, true);
             out.number("gt", p.gtLabel);
             out.number("result", p.rsLabel);
             out.number("score", p.score);
@@ -398,7 +407,7 @@ JsonReport::JsonReport(const fs::path& file, const fs::path& workspace, std::opt
     out.string("workspace", printableName(workspace.string()));
     if (level) out.string("level", levelName(*level));
     out.number("threshold", threshold);
-    out.beginArray("weights");
+    out.beginArray("weights", true);
     for (std::int64_t v : {w.w1, w.w2, w.w3}) out.number({}, v);
     out.end();
     if (level) {
@@ -425,7 +434,7 @@ void JsonReport::setSweep(const std::vector<SweepPoint>& points) {
     JsonStream& out = stream_->out;
     out.beginArray("sweep");
     for (const SweepPoint& p : points) {
-        out.beginObject();
+        out.beginObject({}, true);
         out.string("participant", printableName(p.participant));
         out.string("level", levelName(p.level));
         out.number("threshold", p.threshold);

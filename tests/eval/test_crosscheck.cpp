@@ -491,9 +491,9 @@ std::string diagnosisProblems(const PageDiagnosis& d, const Grid& gt, const Grid
         return static_cast<std::int32_t>(matchScore(shared[{g, r}], gPlain[g].area, rPlain[r].area));
     };
 
-    auto check = [&](const std::vector<RegionDiagnosis>& side, const std::map<std::int32_t, Plain>& plain, bool isGt) {
+    auto check = [&](const RegionList& side, const std::map<std::int32_t, Plain>& plain, bool isGt) {
         if (side.size() != plain.size()) out << (isGt ? "gt" : "result") << " region count " << side.size() << "\n";
-        for (const RegionDiagnosis& region : side) {
+        for (const RegionDiagnosis region : side) {
             const auto it = plain.find(region.label);
             if (it == plain.end()) {
                 out << "unknown label " << region.label << "\n";
@@ -507,7 +507,7 @@ std::string diagnosisProblems(const PageDiagnosis& d, const Grid& gt, const Grid
                 (region.status == unmatched) == region.score.has_value())
                 out << "label " << region.label << ": status, partners and score disagree\n";
             for (std::int32_t partner : region.partners) {
-                const RegionDiagnosis* other = isGt ? d.findResult(partner) : d.findGt(partner);
+                const std::optional<RegionDiagnosis> other = isGt ? d.findResult(partner) : d.findGt(partner);
                 if (!other || other->status != region.status ||
                     !std::binary_search(other->partners.begin(), other->partners.end(), region.label))
                     out << "label " << region.label << ": partner " << partner << " does not name it back\n";
@@ -742,7 +742,7 @@ TEST(Diagnosis, NamesEachRegionsFateAndBestPartner) {
     const PageDiagnosis& d = *page.diagnosis;
     using S = RegionStatus;
     struct Want {
-        const RegionDiagnosis* region;
+        std::optional<RegionDiagnosis> region;
         S status;
         std::vector<std::int32_t> partners;
         std::optional<std::int32_t> score;
@@ -758,7 +758,7 @@ TEST(Diagnosis, NamesEachRegionsFateAndBestPartner) {
         ASSERT_TRUE(w.region);
         SCOPED_TRACE(testing::Message() << "label " << w.region->label);
         EXPECT_EQ(w.region->status, w.status);
-        EXPECT_EQ(w.region->partners, w.partners);
+        EXPECT_EQ(std::vector(w.region->partners.begin(), w.region->partners.end()), w.partners);
         EXPECT_EQ(w.region->score, w.score);
         EXPECT_EQ(w.region->best, w.best);
     }

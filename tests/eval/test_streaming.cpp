@@ -84,8 +84,8 @@ TEST_P(StreamingEvaluation, AgreesWithWholeMapsInMemory) {
                 EXPECT_GT(whole.counts.N, 0);
                 // Boxes from slices agree with boxes from whole maps.
                 ASSERT_TRUE(streamed.diagnosis && whole.diagnosis);
-                const auto& a = streamed.diagnosis->gt();
-                const auto& b = whole.diagnosis->gt();
+                const RegionList a = streamed.diagnosis->gt();
+                const RegionList b = whole.diagnosis->gt();
                 ASSERT_EQ(a.size(), b.size());
                 for (std::size_t k = 0; k < a.size(); ++k) EXPECT_EQ(a[k].box, b[k].box) << a[k].label;
                 ASSERT_EQ(streamed.diagnosis->result().size(), whole.diagnosis->result().size());
