@@ -5,18 +5,23 @@
 #include "eval/scores.h"
 #include "run/runner.h"
 
+#include <QAbstractListModel>
 #include <QCheckBox>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
+#include <QTableView>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <system_error>
 
 namespace corvanel::app {
@@ -27,7 +32,10 @@ constexpr QPoint kTopLeft{7, 336};  // below the evaluation panel
 constexpr int kMargin = 7;
 constexpr int kRowHeight = 16;  // of the legend
 
-enum Role { kSide = Qt::UserRole, kLabel, kBox };
+constexpr int kBoxRole = Qt::UserRole;
+// The problem regions listed, larger first; a view of more rows costs the
+// window time on every new page, and no one reads that far.
+constexpr std::size_t kListed = 100000;
 
 QString statusText(RegionStatus s) {
     QString name = QString::fromLatin1(statusName(s).data(), static_cast<qsizetype>(statusName(s).size()));
@@ -51,7 +59,168 @@ QString bestText(const RegionDiagnosis& r, bool gtSide) {
 
 QRect boxRect(const Box& b) { return QRect(QPoint(b.left, b.top), QPoint(b.right, b.bottom)); }
 
+// Says which of the page's maps are missing; empty when both are there.
+QString missingMaps(const DiagnosisPanel::Subject& subject) {
+    QStringList why;
+    for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
+        const auto path = subject.workspace.mapPath(kind, subject.level, subject.page);
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec))
+            why << QStringLiteral("There is no %1 label map %2.")
+                       .arg(kind == MapKind::GroundTruth ? "ground-truth" : "result",
+                            QFile::decodeName(subject.workspace.shown(path).c_str()));
+    }
+    return why.join(QLatin1Char('\n'));
+}
+
+// What a page is read as: a change of anything else needs a new reading.
+DiagnosisPanel::Subject readAs(DiagnosisPanel::Subject s) {
+    s.thresholdText.clear();
+    s.picture = QImage();
+    return s;
+}
+
+struct ProblemEntry {
+    std::uint32_t index;  // in its side's list
+    bool gtSide;
+};
+
 }  // namespace
+
+// The regions that failed, a row each, made only when the view asks for it:
+// a page of a million problems costs eight bytes a problem here.
+class ProblemModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    // `unlisted`: problem regions smaller than the last entry, left out.
+    void reset(std::shared_ptr<const PageDiagnosis> diagnosis, std::vector<ProblemEntry> entries,
+               std::int64_t unlisted) {
+        beginResetModel();
+        diagnosis_ = std::move(diagnosis);
+        entries_ = std::move(entries);
+        unlisted_ = unlisted;
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(entries_.size()) + (unlisted_ > 0);
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!diagnosis_ || !index.isValid() || index.row() >= rowCount()) return {};
+        if (static_cast<std::size_t>(index.row()) == entries_.size()) {
+            if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+            return QStringLiteral("... and %1 smaller problem regions, not listed").arg(unlisted_);
+        }
+        const ProblemEntry& e = entries_[static_cast<std::size_t>(index.row())];
+        const RegionDiagnosis r = (e.gtSide ? diagnosis_->gt() : diagnosis_->result())[e.index];
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return QStringLiteral("%1 %2 %3, %4 px, %5")
+                .arg(statusText(r.status), sideText(e.gtSide))
+                .arg(r.label)
+                .arg(r.area)
+                .arg(bestText(r, e.gtSide));
+        case Qt::DecorationRole: return swatch(r.status);
+        case kBoxRole: return boxRect(r.box);
+        default: return {};
+        }
+    }
+
+private:
+    std::shared_ptr<const PageDiagnosis> diagnosis_;
+    std::vector<ProblemEntry> entries_;
+    std::int64_t unlisted_ = 0;
+};
+
+// What the worker made of a job, shown as a whole or not at all.
+struct DiagnosisPanel::Outcome {
+    bool read = false;  // the maps were read: the next four replace the panel's
+    std::shared_ptr<const PageDiagnosis> readDiagnosis;
+    std::shared_ptr<const LabelMap> gtMap, rsMap;
+    std::optional<Subject> readFrom;
+    std::shared_ptr<const PageDiagnosis> diagnosis;  // null: problem says why
+    QString problem;
+    std::vector<ProblemEntry> entries;  // larger first
+    std::int64_t unlisted = 0;          // smaller problems than those
+    std::int64_t counts[2][kRegionStatusCount] = {};
+    QImage errorView;
+};
+
+struct DiagnosisPanel::Job {
+    Subject subject;
+    bool read = false;
+    std::int32_t threshold = 0;
+    // The page as read before, when it need not be read again.
+    std::shared_ptr<const PageDiagnosis> base;
+    std::shared_ptr<const LabelMap> gtMap, rsMap;
+
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    std::condition_variable doneSignal;
+    bool done = false;  // under mutex
+    Outcome outcome;
+
+    void run();
+};
+
+// Between its steps a cancelled job stops: its outcome is never shown.
+void DiagnosisPanel::Job::run() {
+    Outcome& o = outcome;
+    if (read) {
+        RunSettings settings;
+        settings.level = subject.level;
+        settings.readHeader = subject.readHeader;
+        settings.threshold = threshold;
+        settings.diagnose = true;
+        settings.keepMaps = true;
+        PageOutcome page = evaluatePage(subject.workspace, settings, subject.page, subject.size);
+        o.read = true;
+        o.readFrom = readAs(subject);
+        if (!page.evaluated) {
+            QStringList why;
+            for (const std::string& m : boxTexts(page.failures)) why << QString::fromStdString(m);
+            o.problem = why.isEmpty() ? missingMaps(subject) : why.join(QLatin1Char('\n'));
+            return;
+        }
+        o.readDiagnosis = page.evaluation.diagnosis;
+        o.gtMap = page.evaluation.gtMap;
+        o.rsMap = page.evaluation.rsMap;
+    } else {
+        o.readDiagnosis = base;
+        o.gtMap = gtMap;
+        o.rsMap = rsMap;
+    }
+    if (cancelled) return;
+    o.diagnosis = o.readDiagnosis->threshold() == threshold
+                      ? o.readDiagnosis
+                      : std::make_shared<const PageDiagnosis>(o.readDiagnosis->atThreshold(threshold));
+    if (cancelled) return;
+    const PageDiagnosis& d = *o.diagnosis;
+    for (const bool gtSide : {true, false}) {
+        const RegionList list = gtSide ? d.gt() : d.result();
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const RegionStatus status = list[i].status;
+            ++o.counts[gtSide ? 0 : 1][static_cast<int>(status)];
+            if (status != RegionStatus::One2One) o.entries.push_back({static_cast<std::uint32_t>(i), gtSide});
+        }
+    }
+    // Larger first; on equal areas ground truth first, then by label.
+    const auto area = [&](const ProblemEntry& e) { return (e.gtSide ? d.gt() : d.result())[e.index].area; };
+    const auto before = [&](const ProblemEntry& a, const ProblemEntry& b) {
+        const std::int64_t x = area(a), y = area(b);
+        if (x != y) return x > y;
+        return a.gtSide != b.gtSide ? a.gtSide : a.index < b.index;
+    };
+    const std::size_t listed = std::min(o.entries.size(), kListed);
+    std::partial_sort(o.entries.begin(), o.entries.begin() + static_cast<std::ptrdiff_t>(listed), o.entries.end(),
+                      before);
+    o.unlisted = static_cast<std::int64_t>(o.entries.size() - listed);
+    o.entries.resize(listed);
+    o.entries.shrink_to_fit();
+    if (cancelled) return;
+    if (o.gtMap && o.rsMap) o.errorView = imaging::paintErrorView(subject.picture, *o.gtMap, *o.rsMap, d);
+}
 
 DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) : QFrame(parent), display_(display) {
     setObjectName(QStringLiteral("DiagnosisPanel"));
@@ -91,12 +260,36 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     legend->setFixedHeight(legend->horizontalHeader()->sizeHint().height() + kRowHeight * kRegionStatusCount +
                            2 * legend->frameWidth());
 
-    problems = new QListWidget(this);
+    model_ = new ProblemModel(this);
+    // A table of one column, rows of one height: its header holds them as
+    // one span, where a list view lays out every row in one go.
+    problems = new QTableView(this);
     problems->setObjectName(QStringLiteral("ProblemRegions"));
     problems->setAccessibleName(QStringLiteral("Problem regions"));
+    problems->setModel(model_);
+    problems->horizontalHeader()->hide();
+    problems->horizontalHeader()->setStretchLastSection(true);
+    problems->verticalHeader()->hide();
+    problems->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    problems->verticalHeader()->setMinimumSectionSize(1);
+    problems->verticalHeader()->setDefaultSectionSize(problems->fontMetrics().height() + 2);
+    problems->setShowGrid(false);
+    problems->setWordWrap(false);
+    problems->setSelectionBehavior(QAbstractItemView::SelectRows);
     problems->setSelectionMode(QAbstractItemView::SingleSelection);
+    problems->setEditTriggers(QAbstractItemView::NoEditTriggers);
     problems->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     problems->setTextElideMode(Qt::ElideRight);
+
+    progress = new QProgressBar(this);
+    progress->setObjectName(QStringLiteral("DiagnosisProgress"));
+    progress->setAccessibleName(QStringLiteral("Evaluating the page"));
+    progress->setRange(0, 0);  // busy: the steps have no known length
+    progress->setTextVisible(false);
+    progress->setMaximumHeight(12);
+    cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("DiagnosisCancel"));
+    cancel->setToolTip(QStringLiteral("Stop evaluating this page and untick \"Show errors\""));
 
     underCursor = new QLabel(this);
     underCursor->setObjectName(QStringLiteral("UnderTheCursor"));
@@ -108,6 +301,10 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     auto* top = new QHBoxLayout;
     top->addWidget(showErrors);
     top->addWidget(caption, 1);
+    top->addWidget(progress);
+    top->addWidget(cancel);
+    progress->hide();
+    cancel->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
@@ -120,15 +317,25 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     layout->addWidget(underCursor);
 
     connect(showErrors, &QCheckBox::toggled, this, [this] { evaluate(false); });
-    connect(problems, &QListWidget::itemSelectionChanged, this, &DiagnosisPanel::problemSelected);
+    connect(problems->selectionModel(), &QItemSelectionModel::selectionChanged, this, &DiagnosisPanel::problemSelected);
+    connect(cancel, &QPushButton::clicked, showErrors, [this] { showErrors->setChecked(false); });
     connect(display_, &imaging::ImageControl::pixelHovered, this, &DiagnosisPanel::hoverAt);
     connect(display_, &imaging::ImageControl::hoverLeft, this, &DiagnosisPanel::hoverLeft);
     parent->installEventFilter(this);
     fitParent();
+    worker_ = std::thread([this] { work(); });
     evaluate(false);
 }
 
-DiagnosisPanel::~DiagnosisPanel() = default;
+DiagnosisPanel::~DiagnosisPanel() {
+    if (current_) current_->cancelled = true;
+    {
+        const std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_one();
+    worker_.join();
+}
 
 bool DiagnosisPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == parent() && event->type() == QEvent::Resize) fitParent();
@@ -152,31 +359,24 @@ void DiagnosisPanel::setSubject(Subject subject, bool reread) {
     evaluate(reread);
 }
 
-QString DiagnosisPanel::missingMaps() const {
-    QStringList why;
-    for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
-        const auto path = subject_.workspace.mapPath(kind, subject_.level, subject_.page);
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec))
-            why << QStringLiteral("There is no %1 label map %2.")
-                       .arg(kind == MapKind::GroundTruth ? "ground-truth" : "result",
-                            QFile::decodeName(subject_.workspace.shown(path).c_str()));
-    }
-    return why.join(QLatin1Char('\n'));
-}
-
 void DiagnosisPanel::evaluate(bool reread) {
+    if (current_) current_->cancelled = true;
+    current_.reset();
     diagnosis_.reset();
     errorView_ = QImage();
     problem_.clear();
+    std::fill(&counts_[0][0], &counts_[0][0] + 2 * kRegionStatusCount, 0);
+    model_->reset(nullptr, {}, 0);
     display_->setHighlight(std::nullopt);
     const bool page = hasSubject_ && !subject_.page.empty();
     if (!showErrors->isChecked()) {
         // Nothing is evaluated until asked for; the maps are let go. A page
         // without its maps says so all the same.
-        loaded_ = PageEvaluation();
-        loadedFrom_.reset();
-        problem_ = page ? missingMaps() : QString();
+        read_.reset();
+        gtMap_.reset();
+        rsMap_.reset();
+        readFrom_.reset();
+        problem_ = page ? missingMaps(subject_) : QString();
         if (problem_.isEmpty()) problem_ = QStringLiteral("Tick \"Show errors\" to see what became of each region.");
     } else if (!page) {
         problem_ = QStringLiteral("No page is shown.");
@@ -184,43 +384,107 @@ void DiagnosisPanel::evaluate(bool reread) {
                !thresholdProblem(T).empty()) {
         problem_ = QString::fromStdString(thresholdProblem(T));
     } else {
+        auto job = std::make_shared<Job>();
+        job->subject = subject_;
+        job->threshold = T;
         // The threshold alone changed: the maps and overlaps read stay good.
-        const auto readAs = [](Subject s) {
-            s.thresholdText.clear();
-            s.picture = QImage();
-            return s;
-        };
-        if (reread || !loaded_.success || !loadedFrom_ || !(*loadedFrom_ == readAs(subject_))) {
-            RunSettings settings;
-            settings.level = subject_.level;
-            settings.readHeader = subject_.readHeader;
-            settings.threshold = T;
-            settings.diagnose = true;
-            settings.keepMaps = true;
-            PageOutcome outcome = evaluatePage(subject_.workspace, settings, subject_.page, subject_.size);
-            loaded_ = outcome.evaluated ? std::move(outcome.evaluation) : PageEvaluation();
-            loadedFrom_ = readAs(subject_);
-            if (!outcome.evaluated) {
-                QStringList why;
-                for (const std::string& m : boxTexts(outcome.failures)) why << QString::fromStdString(m);
-                problem_ = why.isEmpty() ? missingMaps() : why.join(QLatin1Char('\n'));
-            }
+        job->read = reread || !read_ || !readFrom_ || !(*readFrom_ == readAs(subject_));
+        if (job->read) {
+            // Let the old page go before the new one is read.
+            read_.reset();
+            gtMap_.reset();
+            rsMap_.reset();
+            readFrom_.reset();
+        } else {
+            job->base = read_;
+            job->gtMap = gtMap_;
+            job->rsMap = rsMap_;
         }
-        // Not evaluated: problem_ says why.
-        if (loaded_.success)
-            diagnosis_ = loaded_.diagnosis->threshold() == T
-                             ? loaded_.diagnosis
-                             : std::make_shared<const PageDiagnosis>(loaded_.diagnosis->atThreshold(T));
+        start(std::move(job));
     }
     showDiagnosis();
     showView();
 }
 
+void DiagnosisPanel::start(std::shared_ptr<Job> job) {
+    current_ = job;
+    {
+        const std::lock_guard lock(mutex_);
+        pending_ = std::move(job);
+    }
+    wake_.notify_one();
+}
+
+void DiagnosisPanel::work() {
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return quit_ || pending_; });
+            if (quit_) return;
+            job = std::move(pending_);
+        }
+        if (!job->cancelled) {
+            try {
+                job->run();
+            } catch (const std::bad_alloc&) {
+                job->outcome = Outcome();
+                job->outcome.problem = QStringLiteral("Memory Allocation Problem!");
+            }
+        }
+        {
+            const std::lock_guard lock(job->mutex);
+            job->done = true;
+        }
+        job->doneSignal.notify_all();
+        // Dropped with the panel if it goes first.
+        QMetaObject::invokeMethod(this, [this, job] { deliver(job); }, Qt::QueuedConnection);
+    }
+}
+
+void DiagnosisPanel::wait() {
+    if (const std::shared_ptr<Job> job = current_) {
+        std::unique_lock lock(job->mutex);
+        job->doneSignal.wait(lock, [&] { return job->done; });
+        lock.unlock();
+        deliver(job);
+    }
+}
+
+void DiagnosisPanel::deliver(const std::shared_ptr<Job>& job) {
+    if (job != current_ || job->cancelled) return;
+    current_.reset();
+    show(std::move(job->outcome));
+}
+
+void DiagnosisPanel::show(Outcome o) {
+    if (o.read) {
+        read_ = std::move(o.readDiagnosis);
+        gtMap_ = std::move(o.gtMap);
+        rsMap_ = std::move(o.rsMap);
+        readFrom_ = std::move(o.readFrom);
+    }
+    diagnosis_ = std::move(o.diagnosis);
+    problem_ = std::move(o.problem);
+    errorView_ = std::move(o.errorView);
+    std::copy(&o.counts[0][0], &o.counts[0][0] + 2 * kRegionStatusCount, &counts_[0][0]);
+    model_->reset(diagnosis_, std::move(o.entries), o.unlisted);
+    showDiagnosis();
+    showView();
+}
+
 void DiagnosisPanel::showDiagnosis() {
-    problems->clear();
     for (int s = 0; s < kRegionStatusCount; ++s)
         for (int c = 1; c < 3; ++c) legend->item(s, c)->setText(QString());
+    progress->setVisible(current_ != nullptr);
+    cancel->setVisible(current_ != nullptr);
     hoverLeft();
+    if (current_) {
+        caption->setText(QStringLiteral("Evaluating %1, %2...")
+                             .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level)));
+        underCursor->setText(QString());
+        return;
+    }
     if (!diagnosis_) {
         caption->setText(QString());
         underCursor->setText(problem_);
@@ -228,76 +492,45 @@ void DiagnosisPanel::showDiagnosis() {
         return;
     }
     underCursor->setToolTip(QString());
-    const PageDiagnosis& d = *diagnosis_;
     caption->setText(QStringLiteral("%1, %2, threshold %3")
                          .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level))
-                         .arg(d.threshold()));
+                         .arg(diagnosis_->threshold()));
     caption->setToolTip(caption->text());
-
-    int counts[2][kRegionStatusCount] = {};
-    struct Entry {
-        RegionDiagnosis region;
-        bool gtSide;
-    };
-    std::vector<Entry> entries;
-    for (const bool gtSide : {true, false})
-        for (const RegionDiagnosis r : gtSide ? d.gt() : d.result()) {
-            ++counts[gtSide ? 0 : 1][static_cast<int>(r.status)];
-            if (r.status != RegionStatus::One2One) entries.push_back({r, gtSide});
-        }
     for (int s = 0; s < kRegionStatusCount; ++s) {
         const auto status = static_cast<RegionStatus>(s);
         // A side that cannot have a status shows nothing there.
-        if (status != RegionStatus::FalseAlarm) legend->item(s, 1)->setText(QString::number(counts[0][s]));
-        if (status != RegionStatus::Missed) legend->item(s, 2)->setText(QString::number(counts[1][s]));
+        if (status != RegionStatus::FalseAlarm) legend->item(s, 1)->setText(QString::number(counts_[0][s]));
+        if (status != RegionStatus::Missed) legend->item(s, 2)->setText(QString::number(counts_[1][s]));
     }
-
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.region.area > b.region.area;
-    });
-    problems->setUpdatesEnabled(false);
-    for (const Entry& e : entries) {
-        const RegionDiagnosis& r = e.region;
-        const QString text = QStringLiteral("%1 %2 %3, %4 px, %5")
-                                 .arg(statusText(r.status), sideText(e.gtSide))
-                                 .arg(r.label)
-                                 .arg(r.area)
-                                 .arg(bestText(r, e.gtSide));
-        auto* item = new QListWidgetItem(swatch(r.status), text);
-        item->setToolTip(text);
-        item->setData(kSide, e.gtSide);
-        item->setData(kLabel, r.label);
-        item->setData(kBox, boxRect(r.box));
-        problems->addItem(item);
-    }
-    problems->setUpdatesEnabled(true);
 }
 
 void DiagnosisPanel::showView() {
-    if (!diagnosis_ || !loaded_.gtMap || !loaded_.rsMap) {
+    if (!diagnosis_ || errorView_.isNull()) {
         display_->clearViewInstead();
         return;
     }
-    if (errorView_.isNull())
-        errorView_ = imaging::paintErrorView(subject_.picture, *loaded_.gtMap, *loaded_.rsMap, *diagnosis_);
     display_->setViewInstead(errorView_);
 }
 
 void DiagnosisPanel::problemSelected() {
-    const QList<QListWidgetItem*> selected = problems->selectedItems();
+    const QModelIndexList selected = problems->selectionModel()->selectedIndexes();
     if (selected.isEmpty()) {
         display_->setHighlight(std::nullopt);
         return;
     }
-    const QRect box = selected.front()->data(kBox).toRect();
-    display_->showRegion(box);
-    display_->setHighlight(box);
+    const QVariant box = selected.front().data(kBoxRole);
+    if (!box.isValid()) {  // the line of the unlisted
+        display_->setHighlight(std::nullopt);
+        return;
+    }
+    display_->showRegion(box.toRect());
+    display_->setHighlight(box.toRect());
 }
 
 void DiagnosisPanel::hoverAt(QPoint pixel) {
-    if (!diagnosis_ || !loaded_.gtMap) return;
-    const LabelMap& gt = *loaded_.gtMap;
-    const LabelMap& rs = *loaded_.rsMap;
+    if (!diagnosis_ || !gtMap_ || !rsMap_) return;
+    const LabelMap& gt = *gtMap_;
+    const LabelMap& rs = *rsMap_;
     if (pixel.x() < 0 || pixel.y() < 0 || pixel.x() >= gt.width() || pixel.y() >= gt.height()) {
         hoverLeft();
         return;

@@ -8,13 +8,18 @@
 #include <QImage>
 #include <QString>
 
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 class QCheckBox;
 class QLabel;
-class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QTableView;
 class QTableWidget;
 
 namespace corvanel::imaging {
@@ -23,9 +28,13 @@ class ImageControl;
 
 namespace corvanel::app {
 
+class ProblemModel;
+
 // Shows on the page why it scores what it scores: the error view, a legend
 // of the statuses, the regions that failed and what lies under the pointer.
-// It evaluates the page itself and touches none of the window's own state.
+// It evaluates the page itself, on a thread of its own so that a page of
+// millions of regions never holds up the window, and touches none of the
+// window's own state.
 class DiagnosisPanel : public QFrame {
     Q_OBJECT
 public:
@@ -52,10 +61,16 @@ public:
     // maps may have changed on disk).
     void setSubject(Subject subject, bool reread = false);
 
-    // The page's diagnosis at the current threshold; null when there is none.
+    // The page's diagnosis at the current threshold; null when there is none
+    // (also while it is being made).
     const PageDiagnosis* diagnosis() const { return diagnosis_.get(); }
     // Why there is none, in a sentence; empty when there is one.
     const QString& problem() const { return problem_; }
+    // True while the page is being evaluated.
+    bool working() const { return current_ != nullptr; }
+    // Waits for the evaluation under way, if any, and shows its outcome
+    // (tests and benchmarks; the window never waits).
+    void wait();
 
     // Shows what lies at image pixel `pixel` in the "Under the cursor" line.
     void hoverAt(QPoint pixel);
@@ -64,32 +79,51 @@ public:
     QCheckBox* showErrors;
     QLabel* caption;        // page, level and threshold
     QTableWidget* legend;   // "Error legend": one row a status, counts of both sides
-    QListWidget* problems;  // "Problem regions"
+    QTableView* problems;   // "Problem regions", larger first
+    QProgressBar* progress; // while the page is evaluated
+    QPushButton* cancel;    // stops that and unticks "Show errors"
     QLabel* underCursor;    // "Under the cursor"
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct Job;
+    struct Outcome;
     void evaluate(bool reread);
+    void start(std::shared_ptr<Job> job);
+    void work();
+    void deliver(const std::shared_ptr<Job>& job);
+    void show(Outcome outcome);
     void showDiagnosis();
     void showView();
     void problemSelected();
     void fitParent();
 
     imaging::ImageControl* display_;
+    ProblemModel* model_;
     Subject subject_;
     bool hasSubject_ = false;
-    // Says which of the page's maps are missing; empty when both are there.
-    QString missingMaps() const;
 
     // The page as last read: both maps and the diagnosis at the threshold
     // they were read with, and what they were read as.
-    PageEvaluation loaded_;
-    std::optional<Subject> loadedFrom_;
+    std::shared_ptr<const PageDiagnosis> read_;
+    std::shared_ptr<const LabelMap> gtMap_, rsMap_;
+    std::optional<Subject> readFrom_;
+    // What is shown.
     std::shared_ptr<const PageDiagnosis> diagnosis_;
     QString problem_;
-    QImage errorView_;  // of diagnosis_; null until wanted
+    QImage errorView_;
+    int counts_[2][kRegionStatusCount] = {};
+
+    // The worker: one job at a time, the latest asked for; a job no longer
+    // current is cancelled and its outcome dropped.
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::shared_ptr<Job> pending_;  // under mutex_
+    bool quit_ = false;             // under mutex_
+    std::shared_ptr<Job> current_;  // the job whose outcome will be shown
 };
 
 }  // namespace corvanel::app

@@ -3,6 +3,7 @@
 #include "app/DiagnosisPanel.h"
 #include "app/LabeledEdit.h"
 #include "app/Unit1.h"
+#include "imaging/imagesize.h"
 #include "imaging/overlay.h"
 
 #include <QApplication>
@@ -206,14 +207,21 @@ void TForm1::Button7Click() {
 }
 
 void TForm1::evaluateCurrentPage(const RunSettings& settings) {
-    if (!pageLoaded_) {
-        // No image of this page was loaded, so no page size belongs to it.
-        // With nothing selected yet there is no page to speak of.
+    // A page is scored at the size its image's header gives, as corvanel-eval
+    // scores it, even when its pixels do not decode: the scores need no pixel.
+    std::optional<PageSize> size;
+    if (pageLoaded_)
+        size = pageSize_;
+    else if (!currentPagePath_.empty())
+        size = imaging::readImageSize(currentPagePath_);
+    if (!size) {
+        // No size belongs to this page; with nothing selected yet there is
+        // no page to speak of.
         const std::string name = currentPagePath_.filename().string();
         if (!name.empty())
             showMessage(text("Cannot read the page image " + name + "; the page was not evaluated"));
     } else {
-        const PageOutcome page = evaluatePage(workspace_, settings, currentPagePath_.filename().string(), pageSize_);
+        const PageOutcome page = evaluatePage(workspace_, settings, currentPagePath_.filename().string(), *size);
         const PageEvaluation& e = page.evaluation;
         showMessages(boxTexts(page.failures), e.fatal);
         success_ = e.success;
@@ -243,13 +251,15 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
         LabeledEdit15->setText(number(evaluated));
         QCoreApplication::processEvents();
     };
-    // The hidden control loads each page to learn its size, and keeps it.
+    // The hidden control loads each page to learn its size, and keeps it; a
+    // page whose pixels do not decode has the size its header gives.
     const ImageSizeReader loadPage = [this](const std::filesystem::path& path) -> std::optional<PageSize> {
         pageLoaded_ = ImagXpress7_2->setFileName(path);
         hiddenPagePath_ = pageLoaded_ ? path : std::filesystem::path();
-        pageSize_ = pageLoaded_ ? PageSize{ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()} : PageSize{};
-        if (!pageLoaded_) return std::nullopt;
-        return pageSize_;
+        if (pageLoaded_) return pageSize_ = PageSize{ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight()};
+        const std::optional<PageSize> size = imaging::readImageSize(path);
+        pageSize_ = size.value_or(PageSize{});
+        return size;
     };
     const auto result = runBatch(workspace_, settings, workspace_.reportPath(), loadPage, hooks,
                                  [this](const std::string& m) { showMessage(text(m)); });

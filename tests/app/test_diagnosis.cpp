@@ -8,7 +8,9 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QTableView>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 
@@ -46,7 +48,8 @@ protected:
     }
     std::vector<std::string> problems() const {
         std::vector<std::string> texts;
-        for (int i = 0; i < panel->problems->count(); ++i) texts.push_back(panel->problems->item(i)->text().toStdString());
+        const QAbstractItemModel* rows = panel->problems->model();
+        for (int i = 0; i < rows->rowCount(); ++i) texts.push_back(rows->index(i, 0).data().toString().toStdString());
         return texts;
     }
 
@@ -57,6 +60,8 @@ TEST_F(DiagnosisTest, ShowsEachRegionsFateWithoutTouchingTheWindowsState) {
     EXPECT_EQ(panel->diagnosis(), nullptr);  // nothing is evaluated until asked for
     const QImage overlay = form->ImagXpress7_1->image();
     panel->showErrors->setChecked(true);
+    EXPECT_TRUE(panel->working());
+    panel->wait();
     ASSERT_NE(panel->diagnosis(), nullptr) << panel->problem().toStdString();
     EXPECT_EQ(panel->caption->text(), QStringLiteral("page01.tif, lines, threshold 90"));
     EXPECT_EQ(legend(), "one2one 1/1; split 1/2; merged 0/0; missed 1/; false alarm /2; ");
@@ -85,11 +90,12 @@ TEST_F(DiagnosisTest, ShowsEachRegionsFateWithoutTouchingTheWindowsState) {
     EXPECT_EQ(form->overlayBuffer(), nullptr);
 
     // Selecting an entry outlines its region and brings it into view.
-    panel->problems->setCurrentRow(1);
+    panel->problems->setCurrentIndex(panel->problems->model()->index(1, 0));
     EXPECT_EQ(form->ImagXpress7_1->highlight(), QRect(12, 0, 10, 4));
 
     // A threshold edit matches again; unticking returns to the chosen view.
     form->LabeledEdit13->setText(QStringLiteral("80"));
+    panel->wait();
     EXPECT_EQ(legend(), "one2one 2/2; split 1/2; merged 0/0; missed 0/; false alarm /1; ");
     form->LabeledEdit13->setText(QStringLiteral("0"));
     EXPECT_EQ(panel->diagnosis(), nullptr);
@@ -100,16 +106,38 @@ TEST_F(DiagnosisTest, ShowsEachRegionsFateWithoutTouchingTheWindowsState) {
     EXPECT_EQ(panel->diagnosis(), nullptr);
 }
 
+TEST_F(DiagnosisTest, EvaluatesBesideTheWindowAndDropsWhatWasCancelledOrOvertaken) {
+    panel->showErrors->setChecked(true);
+    ASSERT_TRUE(panel->working());  // the handler returned before the page was read
+    EXPECT_EQ(panel->caption->text(), QStringLiteral("Evaluating page01.tif, lines..."));
+    EXPECT_TRUE(panel->cancel->isVisibleTo(panel));
+    panel->cancel->click();
+    EXPECT_FALSE(panel->working());
+    EXPECT_FALSE(panel->showErrors->isChecked());
+    EXPECT_FALSE(panel->cancel->isVisibleTo(panel));
+    // A threshold typed while the page is read: only the last one shows.
+    panel->showErrors->setChecked(true);
+    form->LabeledEdit13->setText(QStringLiteral("80"));
+    panel->wait();
+    QCoreApplication::processEvents();  // the first job's outcome, if it were delivered
+    ASSERT_NE(panel->diagnosis(), nullptr);
+    EXPECT_EQ(panel->diagnosis()->threshold(), 80);
+    EXPECT_EQ(legend(), "one2one 2/2; split 1/2; merged 0/0; missed 0/; false alarm /1; ");
+}
+
 TEST_F(DiagnosisTest, FollowsTheLevelAndSaysWhyItHasNothingToShow) {
     panel->showErrors->setChecked(true);
+    panel->wait();
     ASSERT_NE(panel->diagnosis(), nullptr);
     form->RadioButton2->setChecked(true);  // words: no maps there
+    panel->wait();
     EXPECT_EQ(panel->diagnosis(), nullptr);
     EXPECT_EQ(panel->problem(), QStringLiteral("There is no ground-truth label map gt/words/page01.tif.dat.\n"
                                                "There is no result label map results/words/page01.tif.dat."));
     EXPECT_FALSE(form->ImagXpress7_1->showsViewInstead());
-    EXPECT_EQ(panel->problems->count(), 0);
+    EXPECT_EQ(panel->problems->model()->rowCount(), 0);
     form->RadioButton1->setChecked(true);
+    panel->wait();
     EXPECT_NE(panel->diagnosis(), nullptr);
 }
 

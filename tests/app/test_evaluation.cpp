@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <cstring>
+
 namespace corvanel::app {
 namespace {
 
@@ -129,6 +131,47 @@ TEST_F(EvaluationTest, ASinglePageRunAfterABatchEvaluatesTheLastPageAndLeavesThe
     run(false);
     EXPECT_EQ(fields(), page03) << "word map short";
     EXPECT_EQ(messages, QStringList{"Problem with file page03.tif.dat"});
+}
+
+// A TIFF whose header reads but whose pixels do not: its one strip is said
+// to lie far beyond the file's end.
+void breakPixels(const fs::path& tiff) {
+    std::string bytes = readBytes(tiff);
+    const auto u32 = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    const std::size_t ifd = u32(4);
+    const std::size_t entries = static_cast<unsigned char>(bytes[ifd]) | static_cast<unsigned char>(bytes[ifd + 1]) << 8;
+    for (std::size_t k = 0; k < entries; ++k) {
+        const std::size_t entry = ifd + 2 + 12 * k;
+        if (static_cast<unsigned char>(bytes[entry]) == 17 && bytes[entry + 1] == 1) {  // StripOffsets, 273
+            const std::uint32_t far = 0x7FFF0000;
+            std::memcpy(bytes.data() + entry + 8, &far, 4);
+        }
+    }
+    testing::writeBytes(tiff, bytes);
+}
+
+TEST_F(EvaluationTest, APageWhosePixelsDoNotDecodeIsScoredAtItsHeadersSizeAsTheToolScoresIt) {
+    openExample();
+    breakPixels(dir.path() / "images" / "page02.tif");
+    select(1);
+    ASSERT_FALSE(form->ImagXpress7_1->hasImage());
+    messages.clear();
+    run(false);
+    EXPECT_EQ(fields().mid(0, 10), QStringList({"18", "18", "18", "0", "0", "0", "0", "100.0%", "100.0%", "100.0%"}));
+    run(true);
+    EXPECT_EQ(readBytes(report()), kExampleReport);
+    EXPECT_EQ(fields(), kExampleFields);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+    const fs::path toolReport = dir.path() / "tool.txt";
+    QProcess tool;
+    tool.start(CORVANEL_EVAL_EXE, {QString::fromStdString(dir.path().string()), "--report",
+                                   QString::fromStdString(toolReport.string())});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    EXPECT_EQ(readBytes(toolReport), kExampleReport);
 }
 
 TEST_F(EvaluationTest, AnEmptyListReportsTheHeaderOnlyAndKeepsIm) {
