@@ -5,6 +5,7 @@
 #include "app/Look.h"
 #include "app/MemoryStatus.h"
 #include "app/Unit5.h"
+#include "app/Waiter.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Waiter.h"
 #include "run/runner.h"
 #include "run/workspace.h"
 #include "imaging/imagecontrol.h"
@@ -9,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -215,6 +217,8 @@ private:
     std::int32_t threshold_ = 0;
     bool success_ = false;
     bool batchRunning_ = false;
+    // Last, so it goes first: it waits for cancelled work, which uses none of the above.
+    std::unique_ptr<Waiter> waiter_ = std::make_unique<Waiter>(this);
 };
 
 }  // namespace corvanel::app

@@ -3,16 +3,19 @@
 #include "app/DiagnosisPanel.h"
 #include "app/LabeledEdit.h"
 #include "app/Unit1.h"
+#include "app/Waiter.h"
 #include "imaging/imagesize.h"
 #include "imaging/overlay.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFrame>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QSignalBlocker>
 
 #include <cstdlib>
 #include <system_error>
@@ -131,25 +134,51 @@ void TForm1::paintLabelMap(MapKind kind) {
     if (name.empty() || !overlayBuffer_) return;
     // The overlay takes the page's name from the list's selection.
     const auto path = workspace_.mapPath(kind, level(), name);
-    // Painted as it is read, slice by slice; addressed and clipped by the
-    // overlay's own size, whatever a header said.
-    PageSize size = pageSize_;
-    std::optional<imaging::OverlayPainter> painter;
-    const auto problem = streamLabelMap(path, kind, CheckBox3->isChecked(), size, [&](const std::int32_t* labels, std::size_t n) {
-        if (!painter)
-            painter.emplace(overlayBuffer_->data() + pixelOffset_, ImagXpress7_2->IWidth(), ImagXpress7_2->IHeight(),
-                            size.width);
-        painter->add(labels, n);
-    });
-    if (problem) {
-        // Whatever was painted before the problem goes: the page shows as it is.
-        if (painter) buildOverlayBase();
-        if (const std::string message = boxText(*problem); !message.empty()) showMessage(text(message));
+    // Painted as it is read, slice by slice, on the waiter's thread into a
+    // buffer the painting owns; addressed and clipped by the overlay's own
+    // size, whatever a header said.
+    struct Painting {
+        imaging::SavedBuffer buffer;
+        PageSize size;
+        std::optional<Failure> problem;
+        bool started = false;
+        std::size_t regions = 0;
+    };
+    auto job = std::make_shared<Painting>();
+    job->buffer = std::move(*overlayBuffer_);
+    overlayBuffer_.reset();
+    job->size = pageSize_;
+    const bool finished = waiter_->run(
+        QStringLiteral("Painting the %1 of %2...")
+            .arg(kind == MapKind::GroundTruth ? "ground truth" : "result", QFile::decodeName(name.c_str())),
+        [job, path, kind, readHeader = CheckBox3->isChecked(), boxes = CheckBox1->isChecked(),
+         width = ImagXpress7_2->IWidth(), height = ImagXpress7_2->IHeight(), offset = pixelOffset_] {
+            std::optional<imaging::OverlayPainter> painter;
+            job->problem = streamLabelMap(path, kind, readHeader, job->size, [&](const std::int32_t* labels, std::size_t n) {
+                if (!painter) painter.emplace(job->buffer.data() + offset, width, height, job->size.width);
+                painter->add(labels, n);
+            });
+            job->started = painter.has_value();
+            if (!job->problem && painter) job->regions = painter->finish(boxes);
+        });
+    if (!finished) {
+        // Cancelled: the plain page, and "None" says so.
+        const QSignalBlocker quiet(RadioButton4);
+        RadioButton4->setChecked(true);
+        ImagXpress7_1->setHDIB(ImagXpress7_2->CopyDIB());
+        LabeledEdit1->clear();
+        LabeledEdit2->clear();
         return;
     }
-    pageSize_ = size;
-    const std::size_t count = painter ? painter->finish(CheckBox1->isChecked()) : 0;
-    (kind == MapKind::GroundTruth ? LabeledEdit1 : LabeledEdit2)->setText(number(static_cast<std::int64_t>(count)));
+    overlayBuffer_ = std::move(job->buffer);
+    if (job->problem) {
+        // Whatever was painted before the problem goes: the page shows as it is.
+        if (job->started) buildOverlayBase();
+        if (const std::string message = boxText(*job->problem); !message.empty()) showMessage(text(message));
+        return;
+    }
+    pageSize_ = job->size;
+    (kind == MapKind::GroundTruth ? LabeledEdit1 : LabeledEdit2)->setText(number(static_cast<std::int64_t>(job->regions)));
 }
 
 void TForm1::CheckBox3Click() {
@@ -221,7 +250,14 @@ void TForm1::evaluateCurrentPage(const RunSettings& settings) {
         if (!name.empty())
             showMessage(text("Cannot read the page image " + name + "; the page was not evaluated"));
     } else {
-        const PageOutcome page = evaluatePage(workspace_, settings, currentPagePath_.filename().string(), *size);
+        const std::string name = currentPagePath_.filename().string();
+        auto outcome = std::make_shared<PageOutcome>();
+        if (!waiter_->run(QStringLiteral("Evaluating %1...").arg(QFile::decodeName(name.c_str())),
+                          [outcome, workspace = workspace_, settings, name, size = *size] {
+                              *outcome = evaluatePage(workspace, settings, name, size);
+                          }))
+            return;  // cancelled: the fields keep what they showed
+        const PageOutcome& page = *outcome;
         const PageEvaluation& e = page.evaluation;
         showMessages(boxTexts(page.failures), e.fatal);
         success_ = e.success;

@@ -3,13 +3,21 @@
 
 #include "tests/app/app_fixture.h"
 
+#include "app/Waiter.h"
+
 #include <QCheckBox>
 #include <QMetaObject>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <new>
+#include <thread>
 
 namespace corvanel::app {
 namespace {
@@ -172,6 +180,30 @@ TEST_F(EvaluationTest, APageWhosePixelsDoNotDecodeIsScoredAtItsHeadersSizeAsTheT
                                    QString::fromStdString(toolReport.string())});
     ASSERT_TRUE(tool.waitForFinished(60000));
     EXPECT_EQ(readBytes(toolReport), kExampleReport);
+}
+
+// Long work says so in a dialog whose "Cancel" hands the window back at once;
+// short work shows nothing; what the work throws reaches the window.
+TEST(Waiter, LongWorkCanBeCancelledAndRunsOnUnwatched) {
+    std::atomic<bool> release{false}, ended{false};
+    QWidget window;
+    Waiter waiter(&window);
+    bool dialogShown = false;
+    QTimer::singleShot(400, &window, [&] {
+        auto* dialog = window.findChild<QProgressDialog*>(QStringLiteral("WaitDialog"));
+        dialogShown = dialog && dialog->isVisible() && dialog->labelText() == QStringLiteral("Working...");
+        if (dialog) dialog->cancel();
+    });
+    EXPECT_FALSE(waiter.run(QStringLiteral("Working..."), [&] {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ended = true;
+    }));
+    EXPECT_TRUE(dialogShown);
+    EXPECT_FALSE(ended);
+    release = true;
+    EXPECT_TRUE(waiter.run(QStringLiteral("Quick"), [] {}));
+    EXPECT_EQ(window.findChild<QProgressDialog*>(), nullptr);
+    EXPECT_THROW(waiter.run(QStringLiteral("Short of memory"), [] { throw std::bad_alloc(); }), std::bad_alloc);
 }
 
 TEST_F(EvaluationTest, AnEmptyListReportsTheHeaderOnlyAndKeepsIm) {
