@@ -287,6 +287,7 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     progress->setRange(0, 0);  // busy: the steps have no known length
     progress->setTextVisible(false);
     progress->setMaximumHeight(12);
+    progress->setFixedWidth(60);
     cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("DiagnosisCancel"));
     cancel->setToolTip(QStringLiteral("Stop evaluating this page and untick \"Show errors\""));
@@ -480,9 +481,9 @@ void DiagnosisPanel::showDiagnosis() {
     cancel->setVisible(current_ != nullptr);
     hoverLeft();
     if (current_) {
-        caption->setText(QStringLiteral("Evaluating %1, %2...")
-                             .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level)));
-        underCursor->setText(QString());
+        caption->setText(QString());
+        underCursor->setText(QStringLiteral("Evaluating %1, %2...")
+                                 .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level)));
         return;
     }
     if (!diagnosis_) {

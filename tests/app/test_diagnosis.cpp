@@ -109,7 +109,7 @@ TEST_F(DiagnosisTest, ShowsEachRegionsFateWithoutTouchingTheWindowsState) {
 TEST_F(DiagnosisTest, EvaluatesBesideTheWindowAndDropsWhatWasCancelledOrOvertaken) {
     panel->showErrors->setChecked(true);
     ASSERT_TRUE(panel->working());  // the handler returned before the page was read
-    EXPECT_EQ(panel->caption->text(), QStringLiteral("Evaluating page01.tif, lines..."));
+    EXPECT_EQ(panel->underCursor->text(), QStringLiteral("Evaluating page01.tif, lines..."));
     EXPECT_TRUE(panel->cancel->isVisibleTo(panel));
     panel->cancel->click();
     EXPECT_FALSE(panel->working());
