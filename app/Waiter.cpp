@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <future>
 
 namespace corvanel::app {
 
@@ -29,13 +30,16 @@ bool Waiter::run(const QString& what, std::function<void()> work) {
     reap(false);
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto failure = std::make_shared<std::exception_ptr>();
-    tasks_.push_back({std::thread([work = std::move(work), done, failure] {
+    auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> end = ended->get_future();
+    tasks_.push_back({std::thread([work = std::move(work), done, failure, ended] {
                           try {
                               work();
                           } catch (...) {
                               *failure = std::current_exception();
                           }
                           *done = true;
+                          ended->set_value();
                       }),
                       done});
     const auto finish = [&] {
@@ -50,7 +54,7 @@ bool Waiter::run(const QString& what, std::function<void()> work) {
     clock.start();
     while (!*done && clock.elapsed() < kQuietMs) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        end.wait_for(std::chrono::milliseconds(2));
     }
     if (*done) return finish();
 
