@@ -189,6 +189,9 @@ private:
     void showCounts(const Counts& counts, const RateTexts& rates);
     void evaluateCurrentPage(const RunSettings& settings);
     void evaluateBatch(const RunSettings& settings);
+    // One page evaluated on the waiter's thread; nullopt when cancelled.
+    std::optional<PageOutcome> evaluateWaiting(const Workspace& workspace, const RunSettings& settings,
+                                               const std::string& name, PageSize size);
     // Messages of an evaluation; ends the process on an allocation failure.
     void showMessages(const std::vector<std::string>& messages, bool fatal);
     // Tells the diagnosis panel what is shown now.

@@ -250,14 +250,9 @@ void TForm1::evaluateCurrentPage(const RunSettings& settings) {
         if (!name.empty())
             showMessage(text("Cannot read the page image " + name + "; the page was not evaluated"));
     } else {
-        const std::string name = currentPagePath_.filename().string();
-        auto outcome = std::make_shared<PageOutcome>();
-        if (!waiter_->run(QStringLiteral("Evaluating %1...").arg(QFile::decodeName(name.c_str())),
-                          [outcome, workspace = workspace_, settings, name, size = *size] {
-                              *outcome = evaluatePage(workspace, settings, name, size);
-                          }))
-            return;  // cancelled: the fields keep what they showed
-        const PageOutcome& page = *outcome;
+        const auto done = evaluateWaiting(workspace_, settings, currentPagePath_.filename().string(), *size);
+        if (!done) return;  // cancelled: the fields keep what they showed
+        const PageOutcome& page = *done;
         const PageEvaluation& e = page.evaluation;
         showMessages(boxTexts(page.failures), e.fatal);
         success_ = e.success;
@@ -266,6 +261,17 @@ void TForm1::evaluateCurrentPage(const RunSettings& settings) {
     }
     UpdateMemoryIndicator();
     QCoreApplication::processEvents();
+}
+
+std::optional<PageOutcome> TForm1::evaluateWaiting(const Workspace& workspace, const RunSettings& settings,
+                                                   const std::string& name, PageSize size) {
+    auto outcome = std::make_shared<PageOutcome>();
+    if (!waiter_->run(QStringLiteral("Evaluating %1...").arg(QFile::decodeName(name.c_str())),
+                      [outcome, workspace, settings, name, size] {
+                          *outcome = evaluatePage(workspace, settings, name, size);
+                      }))
+        return std::nullopt;
+    return std::move(*outcome);
 }
 
 void TForm1::evaluateBatch(const RunSettings& settings) {
@@ -280,6 +286,9 @@ void TForm1::evaluateBatch(const RunSettings& settings) {
     };
     hooks.level = [this] { return level(); };
     hooks.batchTicked = [this] { return CheckBox2->isChecked(); };
+    hooks.evaluate = [this](const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size) {
+        return evaluateWaiting(workspace, s, name, size);
+    };
     hooks.afterPage = [this](const PageOutcome& page, std::int64_t evaluated) {
         success_ = page.evaluated;
         if (page.evaluated) showCounts(page.evaluation.counts, pageRateTexts(page.evaluation.rates));

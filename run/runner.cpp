@@ -67,15 +67,23 @@ PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const
     return out;
 }
 
-PageOutcome evaluateBatchPage(const Workspace& workspace, const RunSettings& s, const std::string& name,
-                              const ImageSizeReader& imageSize) {
-    const fs::path image = workspace.pageImage(name);
-    if (const std::optional<PageSize> size = imageSize(image)) return evaluatePage(workspace, s, name, *size);
-    // No page size of another image may stand in for this one.
+namespace {
+
+// No page size of another image may stand in for this one.
+PageOutcome unreadableImage(const Workspace& workspace, const std::string& name) {
     PageOutcome out;
     out.name = name;
-    out.failures.push_back({FailureKind::PageImage, image, {}, {}, {}, {}});
+    out.failures.push_back({FailureKind::PageImage, workspace.pageImage(name), {}, {}, {}, {}});
     return out;
+}
+
+}  // namespace
+
+PageOutcome evaluateBatchPage(const Workspace& workspace, const RunSettings& s, const std::string& name,
+                              const ImageSizeReader& imageSize) {
+    if (const std::optional<PageSize> size = imageSize(workspace.pageImage(name)))
+        return evaluatePage(workspace, s, name, *size);
+    return unreadableImage(workspace, name);
 }
 
 std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSettings& settings, const fs::path& reportPath,
@@ -95,7 +103,16 @@ std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSetting
         const std::string name = hooks.selectPage(i);
         RunSettings s = settings;
         s.level = hooks.level();
-        PageOutcome page = evaluateBatchPage(workspace, s, name, imageSize);
+        PageOutcome page;
+        if (!hooks.evaluate) {
+            page = evaluateBatchPage(workspace, s, name, imageSize);
+        } else if (const std::optional<PageSize> size = imageSize(workspace.pageImage(name))) {
+            std::optional<PageOutcome> done = hooks.evaluate(workspace, s, name, *size);
+            if (!done) break;
+            page = std::move(*done);
+        } else {
+            page = unreadableImage(workspace, name);
+        }
         page.batchTicked = hooks.batchTicked();
         for (const Failure& f : page.failures) say(f);
         report.addPage(page);

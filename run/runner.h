@@ -55,10 +55,16 @@ struct BatchHooks {
     std::function<Level()> level;                             // read per page
     std::function<bool()> batchTicked;                        // read per page
     std::function<void(const PageOutcome&, std::int64_t evaluatedPages)> afterPage;
+    // Evaluates a page whose size is known, as evaluatePage does, where the
+    // caller likes (a thread the window waits for); nullopt when the user
+    // stopped it, which ends the batch there. Unset: evaluatePage here.
+    std::function<std::optional<PageOutcome>(const Workspace&, const RunSettings&, const std::string& name, PageSize)>
+        evaluate;
 };
 
 // The window's batch: serial, over the pages the hooks give, writing the
-// report (the workspace's Results.txt) page by page. The window's text of
+// report (the workspace's Results.txt) page by page; a batch stopped by the
+// user keeps the pages done. The window's text of
 // each failure goes to `message` as it arises. Refuses to start, touching
 // no report, when the threshold is below 1.
 std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSettings& settings,

@@ -329,6 +329,28 @@ TEST_F(BatchRun, ShortLabelMapsAreReportedInPageOrder) {
     EXPECT_EQ(result->evaluatedPages, 1);
 }
 
+// The window evaluates each page where it waits for it; a page the user
+// stops ends the batch, and the report keeps the pages done.
+TEST_F(BatchRun, APageStoppedByTheUserEndsTheBatchWithThePagesDone) {
+    ws_.writeExample();
+    FakeWindow window;
+    window.list = listPages(ws_.path() / "images");
+    BatchHooks hooks = window.hooks();
+    int asked = 0;
+    hooks.evaluate = [&](const Workspace& w, const RunSettings& s, const std::string& name,
+                         PageSize size) -> std::optional<PageOutcome> {
+        if (++asked == 2) return std::nullopt;
+        return evaluatePage(w, s, name, size);
+    };
+    const std::optional<BatchResult> result =
+        runBatch(workspace(), settings(), report(), imaging::readImageSize, hooks, window.sink());
+    ASSERT_TRUE(result);
+    EXPECT_EQ(readBytes(report()), kHeader + "\r\n" + kPage01Line);
+    EXPECT_EQ(result->sums, counts(20, 21, 19));
+    EXPECT_EQ(result->evaluatedPages, 1);
+    EXPECT_EQ(window.seen.size(), 1u);
+}
+
 TEST_F(BatchRun, ReportThatCannotBeCreatedStillGivesTotals) {
     ws_.writeExample();
     fs::create_directories(report());
