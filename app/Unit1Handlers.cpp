@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 
 #include <cstdlib>
+#include <new>
 #include <system_error>
 
 namespace corvanel::app {
@@ -154,12 +155,17 @@ void TForm1::paintLabelMap(MapKind kind) {
         [job, path, kind, readHeader = CheckBox3->isChecked(), boxes = CheckBox1->isChecked(),
          width = ImagXpress7_2->IWidth(), height = ImagXpress7_2->IHeight(), offset = pixelOffset_] {
             std::optional<imaging::OverlayPainter> painter;
-            job->problem = streamLabelMap(path, kind, readHeader, job->size, [&](const std::int32_t* labels, std::size_t n) {
-                if (!painter) painter.emplace(job->buffer.data() + offset, width, height, job->size.width);
-                painter->add(labels, n);
-            });
+            try {
+                job->problem = streamLabelMap(path, kind, readHeader, job->size, [&](const std::int32_t* labels, std::size_t n) {
+                    if (!painter) painter.emplace(job->buffer.data() + offset, width, height, job->size.width);
+                    painter->add(labels, n);
+                });
+                if (!job->problem && painter) job->regions = painter->finish(boxes);
+            } catch (const std::bad_alloc&) {
+                // The regions' table of a map of millions of regions: said, and the page shown plain.
+                job->problem = Failure{FailureKind::MapAllocation, path, kind, {}, {}, {}};
+            }
             job->started = painter.has_value();
-            if (!job->problem && painter) job->regions = painter->finish(boxes);
         });
     if (!finished) {
         // Cancelled: the plain page, and "None" says so.
