@@ -165,6 +165,17 @@ private:
         }
     }
 
+    // The TextLine elements under `top` as lines and the `wordName` ones as
+    // words, in document order, each made by make(node, kind, nth).
+    template <class Make>
+    static void collect(pugi::xml_node top, std::string_view wordName, RegionDocument& document, Make make) {
+        eachElement(top, [&](pugi::xml_node node) {
+            const std::string_view name = localName(node.name());
+            if (name == "TextLine") document.lines.push_back(make(node, "line", document.lines.size() + 1));
+            if (name == wordName) document.words.push_back(make(node, "word", document.words.size() + 1));
+        });
+    }
+
     std::vector<Point> pairs(std::string_view text, const std::string& id, pugi::xml_node where) const {
         const std::optional<std::vector<double>> values = numbers(text);
         if (!values) refuse("points that are not numbers in region " + id, where);
@@ -175,11 +186,19 @@ private:
         return points;
     }
 
-    // Checks a size stated in pixels against the image's.
-    void checkDeclared(PageSize declared, pugi::xml_node where) const {
+    // The page's size stated in pixels by these attributes, if it is, checked
+    // against the image's.
+    std::optional<PageSize> declaredPixels(pugi::xml_node page, const char* widthName, const char* heightName) const {
+        const pugi::xml_attribute width = page.attribute(widthName), height = page.attribute(heightName);
+        if (!width && !height) return std::nullopt;
+        const auto w = pixels(width.value()), h = pixels(height.value());
+        if (!w || !h)
+            refuse(std::string("the page's ") + widthName + " and " + heightName + " are not whole numbers of pixels",
+                   page);
+        const PageSize declared{*w, *h};
         if (imageSize_ && *imageSize_ != declared)
-            refuse("the page is " + sizeText(declared) + " in the file but the image is " + sizeText(*imageSize_),
-                   where);
+            refuse("the page is " + sizeText(declared) + " in the file but the image is " + sizeText(*imageSize_), page);
+        return declared;
     }
 
     std::optional<std::int32_t> pixels(std::string_view text) const {
@@ -196,18 +215,8 @@ private:
         document.format = RegionDocument::Format::Page;
         const pugi::xml_node page = child(root, "Page");
         if (!page) refuse("no Page element", root);
-        const pugi::xml_attribute width = page.attribute("imageWidth"), height = page.attribute("imageHeight");
-        if (width || height) {
-            const auto w = pixels(width.value()), h = pixels(height.value());
-            if (!w || !h) refuse("the page's imageWidth and imageHeight are not whole numbers of pixels", page);
-            document.declared = PageSize{*w, *h};
-            checkDeclared(*document.declared, page);
-        }
-        eachElement(page, [&](pugi::xml_node node) {
-            const std::string_view name = localName(node.name());
-            if (name == "TextLine") document.lines.push_back(pageRegion(node, "line", document.lines.size() + 1));
-            if (name == "Word") document.words.push_back(pageRegion(node, "word", document.words.size() + 1));
-        });
+        document.declared = declaredPixels(page, "imageWidth", "imageHeight");
+        collect(page, "Word", document, [&](auto... a) { return pageRegion(a...); });
         return document;
     }
 
@@ -248,12 +257,7 @@ private:
         const pugi::xml_node page = child(layout, "Page");
         const pugi::xml_attribute width = page.attribute("WIDTH"), height = page.attribute("HEIGHT");
         if (unit == "pixel") {
-            if (width || height) {
-                const auto w = pixels(width.value()), h = pixels(height.value());
-                if (!w || !h) refuse("the page's WIDTH and HEIGHT are not whole numbers of pixels", page);
-                document.declared = PageSize{*w, *h};
-                checkDeclared(*document.declared, page);
-            }
+            document.declared = declaredPixels(page, "WIDTH", "HEIGHT");
         } else {
             if (!imageSize_) refuse("coordinates in " + unit + " need the page image's size", unitNode);
             const auto w = number(width.value()), h = number(height.value());
@@ -263,11 +267,7 @@ private:
             scaleY_ = imageSize_->height / *h;
             document.declared = imageSize_;
         }
-        eachElement(layout, [&](pugi::xml_node node) {
-            const std::string_view name = localName(node.name());
-            if (name == "TextLine") document.lines.push_back(altoRegion(node, "line", document.lines.size() + 1));
-            if (name == "String") document.words.push_back(altoRegion(node, "word", document.words.size() + 1));
-        });
+        collect(layout, "String", document, [&](auto... a) { return altoRegion(a...); });
         return document;
     }
 

@@ -6,6 +6,7 @@
 
 #include "eval/evaluate.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/support/map_builder.h"
 
 #include <array>
 #include <cstddef>
@@ -22,16 +23,7 @@ constexpr std::array<PageSize, 8> kSizes{
     PageSize{1, 1}, {3, 5}, {16, 1}, {17, 1}, {255, 257}, {256, 256}, {65537, 1}, {5, 26215}};
 
 std::string encode(const std::vector<std::int32_t>& labels, std::optional<PageSize> header, std::size_t cut) {
-    std::string bytes;
-    const auto put = [&](std::int32_t v) {
-        const auto u = static_cast<std::uint32_t>(v);
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((u >> shift) & 0xFF));
-    };
-    if (header) {
-        put(header->width);
-        put(header->height);
-    }
-    for (std::int32_t v : labels) put(v);
+    std::string bytes = testing::labelMapBytes(labels, header);
     bytes.resize(bytes.size() - std::min(cut, bytes.size()));
     return bytes;
 }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "tests/support/map_builder.h"
 #include "tests/support/test_support.h"
 
 #include <algorithm>
@@ -29,20 +30,8 @@ using corvanel::testing::writeBytes;
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
-void appendLittleEndian(std::string& bytes, std::int32_t value) {
-    const auto u = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((u >> shift) & 0xFF));
-}
-
-std::string encode(const std::vector<std::int32_t>& labels,
-                   std::optional<PageSize> header = std::nullopt) {
-    std::string bytes;
-    if (header) {
-        appendLittleEndian(bytes, header->width);
-        appendLittleEndian(bytes, header->height);
-    }
-    for (std::int32_t v : labels) appendLittleEndian(bytes, v);
-    return bytes;
+std::string encode(const std::vector<std::int32_t>& labels, std::optional<PageSize> header = std::nullopt) {
+    return testing::labelMapBytes(labels, header);
 }
 
 std::vector<std::int32_t> labelsOf(const LabelMap& map) {

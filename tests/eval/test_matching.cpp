@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/map_builder.h"
 #include "tests/support/test_support.h"
 
 #include <algorithm>
@@ -356,16 +357,7 @@ TEST(Matching, OverlapsAbove21MillionPixelsDoNotOverflow) {
 // ---------------------------------------------------------------- EvaluatePage on files
 
 void writeMap(const fs::path& path, const Labels& labels, std::optional<PageSize> header = std::nullopt) {
-    std::string bytes;
-    auto put = [&](std::int32_t v) {
-        const auto u = static_cast<std::uint32_t>(v);
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((u >> shift) & 0xFF));
-    };
-    if (header) {
-        put(header->width);
-        put(header->height);
-    }
-    for (std::int32_t v : labels) put(v);
+    const std::string bytes = testing::labelMapBytes(labels, header);
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -7,8 +7,28 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace corvanel::testing {
+
+// The bytes of a label-map file: 32-bit little-endian labels, after the
+// width and height when there is a header.
+inline std::string labelMapBytes(const std::vector<std::int32_t>& labels,
+                                 std::optional<PageSize> header = std::nullopt) {
+    std::string bytes;
+    const auto put = [&](std::int32_t v) {
+        const auto u = static_cast<std::uint32_t>(v);
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((u >> shift) & 0xFF));
+    };
+    if (header) {
+        put(header->width);
+        put(header->height);
+    }
+    for (std::int32_t v : labels) put(v);
+    return bytes;
+}
 
 // A label map of small square regions on a grid of 5 x 5 cells, row by row.
 class MapBuilder {
