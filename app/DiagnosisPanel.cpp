@@ -2,6 +2,7 @@
 
 #include "imaging/errorview.h"
 #include "imaging/imagecontrol.h"
+#include "imaging/imagesize.h"
 #include "eval/scores.h"
 #include "run/runner.h"
 
@@ -63,7 +64,9 @@ QRect boxRect(const Box& b) { return QRect(QPoint(b.left, b.top), QPoint(b.right
 QString missingMaps(const DiagnosisPanel::Subject& subject) {
     QStringList why;
     for (MapKind kind : {MapKind::GroundTruth, MapKind::Result}) {
-        const auto path = subject.workspace.mapPath(kind, subject.level, subject.page);
+        const auto source = subject.workspace.source(kind, subject.level, subject.page);
+        if (!std::holds_alternative<MapSource>(source)) continue;
+        const auto& path = std::get<MapSource>(source).path;
         std::error_code ec;
         if (!std::filesystem::exists(path, ec))
             why << QStringLiteral("There is no %1 label map %2.")
@@ -176,6 +179,8 @@ void DiagnosisPanel::Job::run() {
         settings.threshold = threshold;
         settings.diagnose = true;
         settings.keepMaps = true;
+        settings.sources.inkOnly = subject.inkOnly;
+        settings.sources.greyPage = imaging::readGreyImage;
         PageOutcome page = evaluatePage(subject.workspace, settings, subject.page, subject.size);
         o.read = true;
         o.readFrom = readAs(subject);

@@ -48,9 +48,10 @@ public:
         Level level = Level::Lines;
         bool readHeader = false;
         QString thresholdText;
+        bool inkOnly = false;  // only the page's ink counts
         friend bool operator==(const Subject& a, const Subject& b) {
             return a.workspace == b.workspace && a.page == b.page && a.size == b.size && a.level == b.level &&
-                   a.readHeader == b.readHeader && a.thresholdText == b.thresholdText;
+                   a.readHeader == b.readHeader && a.thresholdText == b.thresholdText && a.inkOnly == b.inkOnly;
         }
     };
 

@@ -272,6 +272,8 @@ void TForm1::buildEvaluationPanel() {
     LabeledEdit13 = field(Panel3, "LabeledEdit13", QStringLiteral("MC_thres(%)"), Position::Above, {96, 52, 49, 21});
     LabeledEdit13->setReadOnly(false);
     LabeledEdit13->setText(QStringLiteral("90"));
+    inkOnly = captioned<QCheckBox>(Panel3, "inkOnly", QStringLiteral("Ink only"), {152, 55, 70, 17});
+    inkOnly->setToolTip(QStringLiteral("Count only the pixels that are ink in the page image, on both sides"));
 
     CheckBox4 =
         captioned<QCheckBox>(Panel3, "CheckBox4", QStringLiteral("many2one - one2many"), {181, 77, 132, 17});
@@ -340,6 +342,10 @@ void TForm1::bindEvents() {
     // clicked: a toggle by the user, by mouse or keyboard.
     connect(CheckBox1, &QCheckBox::clicked, this, &TForm1::CheckBox1Click);
     connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
+    connect(inkOnly, &QCheckBox::clicked, this, [this] {
+        Redraw();
+        updateDiagnosis();
+    });
     connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);

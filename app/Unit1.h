@@ -140,6 +140,7 @@ public:
     LabeledEdit* LabeledEdit15;
     LabeledEdit* LabeledEdit13;
     QCheckBox* CheckBox4;
+    QCheckBox* inkOnly;  // count only the page's ink
     LabeledEdit* LabeledEdit4;
     LabeledEdit* LabeledEdit5;
     LabeledEdit* LabeledEdit6;
@@ -186,6 +187,8 @@ private:
     void buildOverlayBase();
     void paintLabelMap(MapKind kind);
     Level level() const;
+    // How the page's sources are read: the ink check box, the page decoded for its ink.
+    SourceSettings sourceSettings() const;
     void showCounts(const Counts& counts, const RateTexts& rates);
     void evaluateCurrentPage(const RunSettings& settings);
     void evaluateBatch(const RunSettings& settings);

@@ -112,6 +112,7 @@ void TForm1::updateDiagnosis(bool reread) {
     s.level = level();
     s.readHeader = CheckBox3->isChecked();
     s.thresholdText = LabeledEdit13->text();
+    s.inkOnly = inkOnly->isChecked();
     Diagnosis->setSubject(std::move(s), reread);
 }
 
@@ -134,7 +135,6 @@ void TForm1::paintLabelMap(MapKind kind) {
     const std::string name = selectedPageName();
     if (name.empty() || !overlayBuffer_) return;
     // The overlay takes the page's name from the list's selection.
-    const auto path = workspace_.mapPath(kind, level(), name);
     // Painted as it is read, slice by slice, on the waiter's thread into a
     // buffer the painting owns; addressed and clipped by the overlay's own
     // size, whatever a header said.
@@ -152,18 +152,22 @@ void TForm1::paintLabelMap(MapKind kind) {
     const bool finished = waiter_->run(
         QStringLiteral("Painting the %1 of %2...")
             .arg(kind == MapKind::GroundTruth ? "ground truth" : "result", QFile::decodeName(name.c_str())),
-        [job, path, kind, readHeader = CheckBox3->isChecked(), boxes = CheckBox1->isChecked(),
+        [job, workspace = workspace_, name, kind, level = level(), sources = sourceSettings(),
+         readHeader = CheckBox3->isChecked(), boxes = CheckBox1->isChecked(),
          width = ImagXpress7_2->IWidth(), height = ImagXpress7_2->IHeight(), offset = pixelOffset_] {
             std::optional<imaging::OverlayPainter> painter;
             try {
-                job->problem = streamLabelMap(path, kind, readHeader, job->size, [&](const std::int32_t* labels, std::size_t n) {
-                    if (!painter) painter.emplace(job->buffer.data() + offset, width, height, job->size.width);
-                    painter->add(labels, n);
-                });
+                job->problem = streamSide(workspace, sources, readHeader, kind, level, name, job->size,
+                                          [&](const std::int32_t* labels, std::size_t n) {
+                                              if (!painter)
+                                                  painter.emplace(job->buffer.data() + offset, width, height,
+                                                                  job->size.width);
+                                              painter->add(labels, n);
+                                          });
                 if (!job->problem && painter) job->regions = painter->finish(boxes);
             } catch (const std::bad_alloc&) {
                 // The regions' table of a map of millions of regions: said, and the page shown plain.
-                job->problem = Failure{FailureKind::MapAllocation, path, kind, {}, {}, {}};
+                job->problem = Failure{FailureKind::MapAllocation, workspace.mapPath(kind, level, name), kind, {}, {}, {}};
             }
             job->started = painter.has_value();
         });
@@ -185,6 +189,13 @@ void TForm1::paintLabelMap(MapKind kind) {
     }
     pageSize_ = job->size;
     (kind == MapKind::GroundTruth ? LabeledEdit1 : LabeledEdit2)->setText(number(static_cast<std::int64_t>(job->regions)));
+}
+
+SourceSettings TForm1::sourceSettings() const {
+    SourceSettings sources;
+    sources.inkOnly = inkOnly->isChecked();
+    sources.greyPage = imaging::readGreyImage;
+    return sources;
 }
 
 void TForm1::CheckBox3Click() {
@@ -234,10 +245,12 @@ void TForm1::Button7Click() {
         showMessage(text(boxText(*problem)));
         return;
     }
+    RunSettings chosen = std::get<RunSettings>(settings);
+    chosen.sources = sourceSettings();
     if (CheckBox2->isChecked())
-        evaluateBatch(std::get<RunSettings>(settings));
+        evaluateBatch(chosen);
     else
-        evaluateCurrentPage(std::get<RunSettings>(settings));
+        evaluateCurrentPage(chosen);
     updateDiagnosis(/*reread=*/true);
 }
 

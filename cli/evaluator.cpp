@@ -60,6 +60,13 @@ std::optional<Weights> readWeights(const std::string& text) {
     return *w;
 }
 
+// "region" as true, "ink" as false.
+std::optional<bool> readPixels(const std::string& text) {
+    if (text == "ink") return false;
+    if (text == "region") return true;
+    return std::nullopt;
+}
+
 // FROM:TO:STEP as the thresholds it names.
 std::optional<std::vector<std::int32_t>> readSweep(const std::string& text) {
     const std::size_t a = text.find(':');
@@ -143,6 +150,15 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     app.add_option("--plot", o.plot, "With --sweep: draw FM, DR and RA against the threshold into FILE (.svg or .png)")
         ->type_name("FILE");
     app.add_flag("--strict", o.strict, "Exit 1 when any page could not be evaluated");
+    readOption(app, "--pixels",
+               "Which pixels of a PAGE XML or ALTO polygon count: ink (those that are ink in the page image) or "
+               "region (all of them)")
+        ->type_name("ink|region")
+        ->default_str("ink")
+        ->check(reading<bool>(o.pixelsRegion, readPixels, "must be ink or region"));
+    app.add_flag("--ink-only", o.inkOnly,
+                 "Count only the page's ink: both maps, whatever their source, lose every pixel that is not ink "
+                 "in the page image");
     CLI::App* rank = addRankCommand(app, o);
     try {
         app.parse(argc, argv);
@@ -170,7 +186,7 @@ int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     const Job& j = std::get<Job>(job);
     if (auto clash = overwritesAnInput(j, {j.workspace.resultsParticipant()}, false)) return refuse(err, *clash);
     const StreamConsole console(out, err, progress);
-    const Services services = qtServices(o.errorImages.has_value());
+    const Services services = qtServices(o.errorImages || mayNeedInk(j, {j.workspace.resultsParticipant()}));
     if (o.page) return exitCode(runOnePage(j, *o.page, services, console.console()));
     return exitCode(runEvaluation(j, services, console.console()));
 }

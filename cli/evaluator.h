@@ -29,6 +29,8 @@ struct RunOptions {
     std::optional<std::filesystem::path> gt, json, csv, plot;
     std::vector<std::int32_t> sweep;  // empty: no sweep
     bool strict = false;
+    bool pixelsRegion = false;  // --pixels region: polygons count whole
+    bool inkOnly = false;
 };
 
 // The rank command's own (rank.cpp).

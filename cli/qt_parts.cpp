@@ -38,13 +38,7 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
     }
     const PageEvaluation& e = *r.evaluation;
     imaging::ErrorViewPainter painter(page, e.size, *e.diagnosis);
-    auto gtOpened = LabelMapFile::open(r.maps.gt, r.readHeader, e.size, MapKind::GroundTruth);
-    auto rsOpened = LabelMapFile::open(r.maps.rs, r.readHeader, e.size, MapKind::Result);
-    for (auto* opened : {&gtOpened, &rsOpened})
-        if (const auto* error = std::get_if<Failure>(opened)) return failed(toolLine(*error));
-    auto& gt = std::get<LabelMapFile>(gtOpened);
-    auto& rs = std::get<LabelMapFile>(rsOpened);
-    if (const auto error = readInStep(gt, rs, [&](const std::int32_t* g, const std::int32_t* x, std::size_t n) {
+    if (const auto error = readPagePixels(*r.pixels, [&](const std::int32_t* g, const std::int32_t* x, std::size_t n) {
             painter.add(g, x, n);
             return true;
         }))
@@ -72,7 +66,8 @@ extern "C" __attribute__((visibility("default"))) const corvanel::cli::QtParts* 
     using namespace corvanel;
     static const cli::QtParts parts = [] {
         imaging::quietImageLibraries();
-        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins};
+        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins,
+                             imaging::readGreyImage};
     }();
     return &parts;
 }

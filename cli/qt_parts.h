@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <variant>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct QtParts {
     std::string (*writePlot)(const std::filesystem::path& file, const std::vector<Curve>& curves);
     // Loads every image plugin, once; call it on the main thread.
     void (*loadImagePlugins)();
+    // A page image decoded to grey, for its ink (imaging::readGreyImage).
+    std::variant<GreyImage, std::string> (*readGreyImage)(const std::filesystem::path& path);
 };
 
 // Loads the module on first call (call it first on the main thread: Qt's

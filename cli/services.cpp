@@ -56,9 +56,23 @@ const QtParts* qtParts() {
     return parts;
 }
 
-Services qtServices(bool errorImages) {
-    // Workers paint error images with Qt: its plugins must be there first.
-    if (errorImages)
+bool mayNeedInk(const Job& job, const std::vector<Participant>& participants) {
+    const SourceSettings& s = job.settings.sources;
+    if (s.inkOnly) return true;
+    if (s.pixels != PolygonPixels::Ink) return false;
+    std::vector<fs::path> folders{job.workspace.groundTruthFolder()};
+    for (const Participant& p : participants) folders.push_back(p.folder);
+    for (const fs::path& folder : folders) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().extension() == ".xml") return true;
+    }
+    return false;
+}
+
+Services qtServices(bool imagesOnWorkers) {
+    // Workers decode page images and paint error images with Qt: its plugins must be there first.
+    if (imagesOnWorkers)
         if (const QtParts* parts = qtParts()) parts->loadImagePlugins();
     Services services;
     services.imageSize = [](const fs::path& path, MainThread& main) -> std::optional<PageSize> {
@@ -143,6 +157,12 @@ std::variant<Job, int> jobFor(const Options& o, std::ostream& err) {
     s.weights = o.weights;
     s.sweep = o.sweep;
     s.diagnose = o.json || o.errorImages;
+    s.sources.pixels = o.pixelsRegion ? PolygonPixels::Region : PolygonPixels::Ink;
+    s.sources.inkOnly = o.inkOnly;
+    s.sources.greyPage = [](const fs::path& page) -> std::variant<GreyImage, std::string> {
+        if (const QtParts* parts = qtParts()) return parts->readGreyImage(page);
+        return std::string("no corvanel-eval-qt.so to decode it");
+    };
     job.jobs = o.jobs != 0 ? o.jobs : usableProcessors();
     job.outputs = {o.report, o.json, o.csv, o.rank.markdown, o.plot, o.errorImages};
     job.strict = o.strict;

@@ -12,10 +12,14 @@
 
 namespace corvanel::cli {
 
-// What a run needs of Qt, through corvanel-eval-qt.so. With error images
-// wanted, the module and its plugins are loaded here, before any worker
-// starts.
-Services qtServices(bool errorImages);
+// What a run needs of Qt, through corvanel-eval-qt.so. When workers will
+// decode page images or paint error images, the module and its plugins are
+// loaded here, before any worker starts.
+Services qtServices(bool imagesOnWorkers);
+
+// Whether the job may need the page's ink: --ink-only, or a PAGE or ALTO
+// file beside the ground truth or a participant's maps with ink pixels.
+bool mayNeedInk(const Job& job, const std::vector<Participant>& participants);
 
 // A console on two streams; with `progress`, a line on err that says which
 // page is being evaluated, cleared before anything else is said.

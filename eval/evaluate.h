@@ -22,6 +22,12 @@ struct PageRequest {
     bool diagnose = false;       // also say what matched what, region by region
     bool keepMaps = false;       // hand both label maps back (read whole, not streamed)
     std::vector<std::int32_t> sweep;  // also match at each of these thresholds (at least 1)
+    // A side already in memory (drawn from polygons, decoded from an image)
+    // stands in for its file; it fixes the page's size.
+    std::shared_ptr<const LabelMap> gtLoaded, rsLoaded;
+    // When set: one byte a pixel, row by row, at the page's size; a pixel
+    // that is 0 here is background on both sides (the page's ink only).
+    std::shared_ptr<const std::vector<std::uint8_t>> countedPixels;
 };
 
 struct PageEvaluation {
@@ -41,6 +47,11 @@ struct PageEvaluation {
 // Reads both label maps of the page, matches their regions and computes the
 // scores. On failure nothing but `failures` (and `fatal`) is meaningful.
 PageEvaluation EvaluatePage(const PageRequest& request);
+
+// Hands both sides' labels to the sink in step, a slice at a time, as the
+// evaluation counts them (the page's ink applied), for a page that was
+// evaluated; labels are not checked again.
+std::optional<Failure> readPagePixels(const PageRequest& request, const PairSink& sink);
 
 // The same on maps already in memory, which must have one size.
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,

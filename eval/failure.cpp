@@ -49,6 +49,12 @@ std::string boxText(const Failure& f) {
             return "Cannot write the report " + f.file.string();
         case FailureKind::Output:
             return "Cannot write the " + f.shown + " " + f.file.string();
+        case FailureKind::TwoSources:
+            return std::string("Both ") + f.file.string() + " and " + f.shown + " give the " +
+                   (f.side ? sideName(*f.side) : "map") + (f.level ? std::string(" ") + levelName(*f.level) : "") +
+                   " of a page; the page was not evaluated";
+        case FailureKind::RegionNote:
+            return "Note on file " + name + ": " + f.shown;
     }
     return {};
 }

@@ -28,6 +28,8 @@ enum class FailureKind {
     ReportNotCreated,  // Results.txt cannot be created
     ReportNotWritten,  // or written
     Output,            // another file the tool writes (JSON, CSV, an error image, ...)
+    TwoSources,        // two files give one side of a page at a level; `shown` is the second
+    RegionNote,        // a region of a polygon file worth a word; the page is evaluated all the same
 };
 
 struct Failure {

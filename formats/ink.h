@@ -28,6 +28,18 @@
 
 namespace corvanel {
 
+// A colour pixel's grey value: (299 R + 587 G + 114 B + 500) / 1000, in
+// whole numbers, so every decoder of a colour page finds the same ink.
+inline std::uint8_t greyOf(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return static_cast<std::uint8_t>((299u * r + 587u * g + 114u * b + 500u) / 1000u);
+}
+
+// A page image decoded to grey, owning its pixels (row by row, no padding).
+struct GreyImage {
+    std::int32_t width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+
 // An 8-bit grey page, row-major, `stride` bytes a row (0 = dark, 255 = white).
 // `stride` >= `width`; `pixels` may be null only when the page has no pixels.
 struct GreyPage {

@@ -9,7 +9,7 @@ build=$1
 seconds=$2
 shift 2
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(labelmap evaluate files texts cli imagesize)
+[ ${#names[@]} -gt 0 ] || names=(labelmap evaluate files texts cli imagesize xml_regions png_labels)
 
 source_dir=$(cd "$(dirname "$0")" && pwd)
 work="$build/fuzz-work"

@@ -76,6 +76,41 @@ void quietImageLibraries() {
     });
 }
 
+std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& path) {
+    QString why;
+    const std::unique_ptr<QFile> file = openImageFile(path, &why);
+    if (!file) return "cannot open it: " + why.toStdString();
+    QImageReader reader;
+    prepareReader(reader, *file, path);
+    // Pixels as stored, like the page's size: no EXIF turn.
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull()) return "cannot decode it: " + reader.errorString().toStdString();
+    GreyImage grey;
+    grey.width = image.width();
+    grey.height = image.height();
+    grey.pixels.resize(static_cast<std::size_t>(grey.width) * static_cast<std::size_t>(grey.height));
+    std::uint8_t* out = grey.pixels.data();
+    if (image.format() != QImage::Format_Grayscale8) {
+        if (image.isGrayscale() && image.depth() <= 8)
+            image.convertTo(QImage::Format_Grayscale8);
+        else
+            image.convertTo(QImage::Format_RGB32);
+        if (image.isNull()) return std::string("not enough memory to decode it");
+    }
+    for (int y = 0; y < grey.height; ++y, out += grey.width) {
+        if (image.format() == QImage::Format_Grayscale8) {
+            std::memcpy(out, image.constScanLine(y), static_cast<std::size_t>(grey.width));
+            continue;
+        }
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < grey.width; ++x)
+            out[x] = greyOf(static_cast<std::uint8_t>(qRed(row[x])), static_cast<std::uint8_t>(qGreen(row[x])),
+                            static_cast<std::uint8_t>(qBlue(row[x])));
+    }
+    return grey;
+}
+
 void loadImagePlugins() {
     static std::once_flag once;
     std::call_once(once, [] {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "eval/labelmap.h"
+#include "formats/ink.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <variant>
 
 namespace corvanel::imaging {
 
@@ -27,6 +30,10 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path);
 // The same through Qt's readers alone, for a caller that has tried
 // readTiffSize already.
 std::optional<PageSize> readImageSizeWithQt(const std::filesystem::path& path);
+
+// A page image decoded to grey (colour by greyOf), for its ink; why not, in
+// a few words.
+std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& path);
 
 // Loads every image plugin on the calling thread, once. Call it on the main
 // thread before reading images on others: a plugin first loaded on a worker

@@ -21,6 +21,8 @@ struct PageOutcome {
     bool batchTicked = true;        // "Batch" was ticked: its row goes into the report
     std::vector<Failure> failures;  // in the order they arose
     PageEvaluation evaluation;      // meaningful when evaluated
+    PageRequest request;            // what it was evaluated from, maps in memory included
+    std::vector<std::string> gtIds, rsIds;  // element ids of labels 1..n, for a PAGE or ALTO side
 };
 
 // The summed counts of the evaluated pages and the rates pooled from them.

@@ -37,11 +37,51 @@ std::variant<RunSettings, Failure> settingsFromFields(Level level, bool readHead
 }
 
 PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size) {
-    const PageMaps maps = workspace.maps(s.level, name);
-    PageRequest request;
+    PageOutcome out;
+    out.name = name;
+    const auto finish = [&]() -> PageOutcome {
+        for (Failure& f : out.failures)
+            if (f.side) f.level = s.level;
+        return std::move(out);
+    };
+    PageInk ink(workspace.pageImage(name), size, s.sources.greyPage);
+    PageRequest& request = out.request;
+    LoadedSide sides[2];
+    // A page without its ground truth reads no result: the engine says what is missing.
+    bool gtMissing = false;
+    for (const MapKind side : {MapKind::GroundTruth, MapKind::Result}) {
+        if (gtMissing) {
+            auto found = workspace.source(side, s.level, name);
+            if (auto* source = std::get_if<MapSource>(&found)) sides[1].source = *source;
+            break;
+        }
+        auto loaded = loadSide(workspace, s.sources, side, s.level, name, size, ink);
+        if (auto* problem = std::get_if<Failure>(&loaded)) {
+            out.failures.push_back(std::move(*problem));
+            out.evaluation.fatal = out.failures.back().kind == FailureKind::Allocation;
+            return finish();
+        }
+        LoadedSide& mine = sides[side == MapKind::Result];
+        mine = std::get<LoadedSide>(std::move(loaded));
+        for (Failure& note : mine.notes) out.failures.push_back(std::move(note));
+        std::error_code ec;
+        if (side == MapKind::GroundTruth)
+            gtMissing = mine.source.kind == MapSource::Kind::Dat && !fs::exists(fs::symlink_status(mine.source.path, ec));
+    }
+    if (s.sources.inkOnly && !gtMissing) {
+        auto counted = ink.get();
+        if (auto* problem = std::get_if<Failure>(&counted)) {
+            out.failures.push_back(std::move(*problem));
+            out.evaluation.fatal = out.failures.back().kind == FailureKind::Allocation;
+            return finish();
+        }
+        request.countedPixels = std::get<0>(std::move(counted));
+    }
     request.pageName = name;
-    request.gtMap = maps.gt;
-    request.rsMap = maps.rs;
+    request.gtMap = sides[0].source.path;
+    request.rsMap = sides[1].source.path;
+    request.gtLoaded = std::move(sides[0].map);
+    request.rsLoaded = std::move(sides[1].map);
     request.readHeader = s.readHeader;
     request.size = size;
     request.threshold = s.threshold;
@@ -49,22 +89,20 @@ PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const
     request.diagnose = s.diagnose;
     request.keepMaps = s.keepMaps;
     request.sweep = s.sweep;
+    out.gtIds = std::move(sides[0].ids);
+    out.rsIds = std::move(sides[1].ids);
 
-    PageOutcome out;
-    out.name = name;
     out.evaluation = EvaluatePage(request);
     out.evaluated = out.evaluation.success;
-    out.failures = std::move(out.evaluation.failures);
+    for (Failure& f : out.evaluation.failures) out.failures.push_back(std::move(f));
     out.evaluation.failures.clear();
     // Without its ground truth the result is never read: say whether it is there.
     if (out.failures.size() == 1 && out.failures[0].kind == FailureKind::MapMissing &&
         out.failures[0].side == MapKind::GroundTruth) {
         std::error_code ec;
-        if (!fs::exists(maps.rs, ec)) out.failures.push_back({FailureKind::MapMissing, maps.rs, MapKind::Result, {}, {}, {}});
+        if (!fs::exists(request.rsMap, ec)) out.failures.push_back({FailureKind::MapMissing, request.rsMap, MapKind::Result, {}, {}, {}});
     }
-    for (Failure& f : out.failures)
-        if (f.side) f.level = s.level;
-    return out;
+    return finish();
 }
 
 namespace {

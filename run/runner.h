@@ -7,6 +7,7 @@
 
 #include "eval/evaluate.h"
 #include "run/results.h"
+#include "run/sources.h"
 #include "run/workspace.h"
 
 #include <cstdint>
@@ -28,6 +29,7 @@ struct RunSettings {
     bool diagnose = false;            // each page's evaluation says what matched what
     bool keepMaps = false;            // and hands its label maps back
     std::vector<std::int32_t> sweep;  // thresholds each page is also matched at
+    SourceSettings sources;           // which pixels count; how page images decode for their ink
 };
 
 // The settings the window's fields give, or the failure to show: a

@@ -55,8 +55,7 @@ private:
 
 // The error image of a page just evaluated, from the maps it was evaluated from.
 ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
-    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, ws.maps(s.level, page.name), s.readHeader,
-            &page.evaluation};
+    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, &page.request, &page.evaluation};
 }
 
 RunHooks hooksFor(const Job& job, const Services& services, const Console& console) {
@@ -109,23 +108,35 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
     const std::set<std::string> pageNames(pages.begin(), pages.end());
     std::vector<Level> levels{job.settings.level};
     if (ranking) levels = {Level::Lines, Level::Words};
-    // The folders the run reads from, and whether their inputs are the page
-    // images themselves or their maps (the page's name and ".dat"): a few
-    // system calls, whatever the number of pages.
-    std::vector<std::pair<FolderId, bool>> inputFolders{{folderId(ws.imagesFolder()), true}};
-    for (const Level level : levels) {
-        inputFolders.emplace_back(folderId(Workspace::levelFolder(ws.groundTruthFolder(), level)), false);
-        for (const Participant& p : participants)
-            inputFolders.emplace_back(folderId(Workspace::levelFolder(p.folder, level)), false);
+    // The folders the run reads from, and what their inputs are: the page
+    // images themselves, their maps (the page's name and ".dat" or ".png"),
+    // or their polygon files (the name's stem and ".xml"): a few system
+    // calls, whatever the number of pages.
+    enum class Inputs { Images, Maps, Documents };
+    std::vector<std::pair<FolderId, Inputs>> inputFolders{{folderId(ws.imagesFolder()), Inputs::Images}};
+    std::vector<fs::path> sideFolders{ws.groundTruthFolder()};
+    for (const Participant& p : participants) sideFolders.push_back(p.folder);
+    for (const fs::path& folder : sideFolders) {
+        inputFolders.emplace_back(folderId(folder), Inputs::Documents);
+        for (const Level level : levels) inputFolders.emplace_back(folderId(Workspace::levelFolder(folder, level)), Inputs::Maps);
     }
+    std::set<std::string> stems;
+    for (const std::string& page : pages) stems.insert(fs::path(page).stem().string());
     const auto isInput = [&](const fs::path& file) {
         const std::optional<fs::path> resolved = followLinks(file);
         if (!resolved) return false;
         const FolderId folder = folderId(resolved->has_parent_path() ? resolved->parent_path() : fs::path("."));
         const std::string name = resolved->filename().string();
-        const std::optional<std::string> mapOf = Workspace::pageOfMap(name);
-        for (const auto& [id, images] : inputFolders)
-            if (id == folder && (images ? pageNames.contains(name) : mapOf && pageNames.contains(*mapOf))) return true;
+        const auto ofPage = [&](std::string_view suffix) {
+            return name.ends_with(suffix) && pageNames.contains(name.substr(0, name.size() - suffix.size()));
+        };
+        for (const auto& [id, inputs] : inputFolders) {
+            if (id != folder) continue;
+            if (inputs == Inputs::Images && pageNames.contains(name)) return true;
+            if (inputs == Inputs::Maps && (ofPage(".dat") || ofPage(".png"))) return true;
+            if (inputs == Inputs::Documents && name.ends_with(".xml") && stems.contains(fs::path(name).stem().string()))
+                return true;
+        }
         return false;
     };
     std::vector<std::pair<std::string, fs::path>> outputs;
@@ -137,7 +148,7 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
         for (const std::string& page : pages)
             for (const Level level : levels)
                 outputs.emplace_back("error image",
-                                     ErrorImageRequest{*job.outputs.errorImages, page, level, {}, false, nullptr}.target());
+                                     ErrorImageRequest{*job.outputs.errorImages, page, level, nullptr, nullptr}.target());
     for (const auto& [what, file] : outputs)
         if (isInput(file)) return "the " + what + " " + file.string() + " is one of the run's inputs; nothing was written";
     return std::nullopt;

@@ -29,8 +29,7 @@ struct ErrorImageRequest {
     std::filesystem::path folder;  // where <page>.<level>.errors.png goes
     std::filesystem::path page;    // the page image
     Level level = Level::Lines;
-    PageMaps maps;
-    bool readHeader = false;
+    const PageRequest* pixels = nullptr;  // what it was evaluated from
     const PageEvaluation* evaluation = nullptr;
 
     // FOLDER/<page name>.<lines|words>.errors.png

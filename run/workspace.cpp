@@ -134,6 +134,29 @@ PageMaps Workspace::maps(Level level, const std::string& name) const {
     return {mapPath(MapKind::GroundTruth, level, name), mapPath(MapKind::Result, level, name)};
 }
 
+std::variant<MapSource, Failure> Workspace::source(MapKind side, Level level, const std::string& name) const {
+    return sourceIn(side == MapKind::GroundTruth ? gt_ : results_, side, level, name);
+}
+
+std::variant<MapSource, Failure> Workspace::sourceIn(const fs::path& folder, MapKind side, Level level,
+                                                     const std::string& name) {
+    const std::string stem = fs::path(name).stem().string();
+    const MapSource candidates[] = {
+        {MapSource::Kind::Dat, mapIn(folder, level, name)},
+        {MapSource::Kind::Png, levelFolder(folder, level) / (name + ".png")},
+        {MapSource::Kind::Xml, folder / (stem + ".xml")},
+    };
+    std::vector<const MapSource*> there;
+    for (const MapSource& c : candidates) {
+        std::error_code ec;
+        // A dangling link is there: reading it says what is wrong with it.
+        if (fs::exists(fs::symlink_status(c.path, ec))) there.push_back(&c);
+    }
+    if (there.empty()) return candidates[0];
+    if (there.size() == 1) return *there.front();
+    return Failure{FailureKind::TwoSources, there[0]->path, side, level, there[1]->path.string(), {}};
+}
+
 fs::path Workspace::reportPath() const { return root_ / "Results.txt"; }
 
 std::string Workspace::shown(const fs::path& path) const {
@@ -161,11 +184,6 @@ fs::path Workspace::levelFolder(const fs::path& participant, Level level) { retu
 
 fs::path Workspace::mapIn(const fs::path& participant, Level level, const std::string& name) {
     return levelFolder(participant, level) / mapName(name);
-}
-
-std::optional<std::string> Workspace::pageOfMap(const std::string& mapName) {
-    if (!mapName.ends_with(kMapSuffix)) return std::nullopt;
-    return mapName.substr(0, mapName.size() - kMapSuffix.size());
 }
 
 fs::path Workspace::defaultResultsFolder() const { return root_.empty() ? fs::path() : root_ / "results"; }

@@ -27,6 +27,14 @@ struct PageMaps {
     std::filesystem::path gt, rs;
 };
 
+// Where a page's regions at a level come from, for one side: a label map, a
+// PNG label image, or a PAGE or ALTO file that holds both levels.
+struct MapSource {
+    enum class Kind { Dat, Png, Xml };
+    Kind kind = Kind::Dat;
+    std::filesystem::path path;
+};
+
 class Workspace {
 public:
     // An empty root is no workspace: no pages, no maps, nothing written.
@@ -55,6 +63,13 @@ public:
     // The label map of page `name` at a level.
     std::filesystem::path mapPath(MapKind kind, Level level, const std::string& name) const;
     PageMaps maps(Level level, const std::string& name) const;
+    // Where one side of page `name` comes from at a level: FOLDER/LEVEL/NAME.dat,
+    // FOLDER/LEVEL/NAME.png or FOLDER/STEM.xml (NAME without its extension),
+    // whichever is there. None there: the .dat, which is then missing. Two or
+    // more: refused, naming two of them.
+    std::variant<MapSource, Failure> source(MapKind side, Level level, const std::string& name) const;
+    static std::variant<MapSource, Failure> sourceIn(const std::filesystem::path& folder, MapKind side, Level level,
+                                                     const std::string& name);
 
     // ROOT/Results.txt.
     std::filesystem::path reportPath() const;
@@ -70,8 +85,6 @@ public:
     // Where a participant writes its maps of a level, and the map of a page there.
     static std::filesystem::path levelFolder(const std::filesystem::path& participant, Level level);
     static std::filesystem::path mapIn(const std::filesystem::path& participant, Level level, const std::string& name);
-    // The page a map's file name belongs to ("p.tif" for "p.tif.dat"); nothing for another name.
-    static std::optional<std::string> pageOfMap(const std::string& mapName);
     // ROOT/results and ROOT/participants/NAME, for a method writing its maps.
     std::filesystem::path defaultResultsFolder() const;
     std::filesystem::path participantFolder(const std::string& name) const;

@@ -348,6 +348,13 @@ void page(JsonStream& out, const PageOutcome& page, const std::vector<std::strin
             out.end();
         }
         out.end();
+        // Labels drawn from a PAGE or ALTO file, back to their elements' ids.
+        for (const auto& [key, ids] : {std::pair{"gt_ids", &page.gtIds}, {"result_ids", &page.rsIds}}) {
+            if (ids->empty()) continue;
+            out.beginObject(key, true);
+            for (std::size_t i = 0; i < ids->size(); ++i) out.string(std::to_string(i + 1), printableName((*ids)[i]));
+            out.end();
+        }
         groups(out, "gt_groups", e.detail.gtCentred, "gt", "results");
         groups(out, "result_groups", e.detail.resultCentred, "result", "gts");
         out.numbers("unmatched_gt", e.detail.unmatchedGt);

@@ -9,6 +9,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgmp-dev             # exact percent texts
   libpugixml-dev         # PAGE XML and ALTO ground truth
+  libpng-dev             # PNG label images
   qt6-base-dev qt6-image-formats-plugins
   qt6-charts-dev qt6-svg-dev  # corvanel-eval --plot
   libqt6opengl6-dev      # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev omits
