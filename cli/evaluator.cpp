@@ -101,7 +101,8 @@ CLI::Option* readOption(CLI::App& app, const char* name, const char* description
 std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ostream& out, std::ostream& err) {
     CLI::App app{"Scores segmentation results against the ground truth of a workspace.\n"
                  "Without --page, evaluates every page of WORKSPACE/images and writes WORKSPACE/Results.txt.\n"
-                 "'corvanel-eval rank WORKSPACE DIR...' ranks participants instead.",
+                 "'corvanel-eval rank WORKSPACE DIR...' ranks participants instead; 'corvanel-eval import WORKSPACE OUT'\n"
+                 "copies a workspace with every map made a .dat label map.",
                  "corvanel-eval"};
     app.failure_message(failureMessage);
     app.set_version_flag("--version", "corvanel-eval " CORVANEL_VERSION, "Print the version and exit");
@@ -160,6 +161,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                  "Count only the page's ink: both maps, whatever their source, lose every pixel that is not ink "
                  "in the page image");
     CLI::App* rank = addRankCommand(app, o);
+    addImportCommand(app, o);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --version
@@ -181,6 +183,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
 
 int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     if (o.rank.chosen) return runRank(o, out, err, progress);
+    if (o.importTo) return runImport(o, out, err);
     auto job = jobFor(o, err);
     if (const int* stop = std::get_if<int>(&job)) return *stop;
     const Job& j = std::get<Job>(job);

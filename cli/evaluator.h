@@ -45,6 +45,7 @@ struct Options : RunOptions {
     std::optional<std::string> page;
     std::optional<std::filesystem::path> report, results, errorImages;
     RankOptions rank;
+    std::optional<std::filesystem::path> importTo;  // the import command's OUT
 };
 
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
@@ -59,6 +60,10 @@ int run(const Options& options, std::ostream& out, std::ostream& err, bool progr
 
 // rank.cpp: the rank command on `app`, its options going into `options.rank`.
 CLI::App* addRankCommand(CLI::App& app, Options& options);
+// import.cpp: the import command, and the copy it asks for.
+CLI::App* addImportCommand(CLI::App& app, Options& options);
+int runImport(const Options& options, std::ostream& out, std::ostream& err);
+
 // Why the options do not go together with rank, or nothing.
 std::optional<std::string> rankConflict(const Options& options);
 // The ranking the options ask for; returns the exit code.

