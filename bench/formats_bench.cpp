@@ -86,6 +86,21 @@ void PageXmlInkGreyJpeg(benchmark::State& state) {
     evaluate(state, bench().xmlJpeg, bench().jpegPage, PolygonPixels::Ink);
 }
 
+// The phases of the ink: decoding the page to grey, then its binarisation.
+void DecodeGrey(benchmark::State& state, const Workspace& ws, const std::string& page) {
+    for (auto _ : state) benchmark::DoNotOptimize(imaging::readGreyImage(ws.pageImage(page)));
+}
+void DecodeGreyTiff(benchmark::State& state) { DecodeGrey(state, bench().xml, bench().page); }
+void DecodeGreyJpeg(benchmark::State& state) { DecodeGrey(state, bench().xmlJpeg, bench().jpegPage); }
+void FindInk(benchmark::State& state) {
+    const GreyImage grey = std::get<GreyImage>(imaging::readGreyImage(bench().xmlJpeg.pageImage(bench().jpegPage)));
+    const GreyPage page{grey.pixels.data(), grey.width, grey.height, static_cast<std::size_t>(grey.width)};
+    for (auto _ : state) benchmark::DoNotOptimize(findInk(page));
+}
+
+BENCHMARK(DecodeGreyTiff)->Unit(benchmark::kMillisecond);
+BENCHMARK(DecodeGreyJpeg)->Unit(benchmark::kMillisecond);
+BENCHMARK(FindInk)->Unit(benchmark::kMillisecond);
 BENCHMARK(TwoDatMaps)->Unit(benchmark::kMillisecond);
 BENCHMARK(PageXmlWholePolygons)->Unit(benchmark::kMillisecond);
 BENCHMARK(PageXmlInkTiff)->Unit(benchmark::kMillisecond);
@@ -94,6 +109,7 @@ BENCHMARK(PageXmlInkGreyJpeg)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+    keepLargeBlocksForReuse();  // as the programs do
     benchmark::Initialize(&argc, argv);
     bench();
     benchmark::RunSpecifiedBenchmarks();

@@ -1,5 +1,6 @@
 #include "cli/evaluator.h"
 #include "imaging/tiffsize.h"
+#include "run/runner.h"
 
 #include <exception>
 #include <iostream>
@@ -8,6 +9,7 @@
 
 int main(int argc, char** argv) {
     using namespace corvanel::cli;
+    corvanel::keepLargeBlocksForReuse();
     corvanel::imaging::quietTiff();  // Qt is quieted when its module loads
     try {
         Options options;

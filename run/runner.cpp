@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include <malloc.h>
 #include <sched.h>
 
 namespace corvanel {
@@ -169,6 +170,12 @@ std::optional<BatchResult> runBatch(const Workspace& workspace, const RunSetting
     if (reportWasFine && report.failure()) say(*report.failure());
     result.rates = computeRates(result.sums, settings.weights);
     return result;
+}
+
+void keepLargeBlocksForReuse() {
+    // Fixed values also stop glibc's own adjusting of the thresholds.
+    ::mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
 std::optional<unsigned> processorsOfQuota(std::int64_t quota, std::int64_t period) {

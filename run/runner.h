@@ -94,6 +94,14 @@ struct RunHooks {
     std::function<void(std::size_t, std::size_t, const std::string&)> progress;
 };
 
+// Tunes the C library's allocator for a process that evaluates pages: the
+// blocks of tens of megabytes a page takes (a label map, the page in grey,
+// its ink) stay in the heap for the next page instead of going back to the
+// system, where every fresh block costs a page fault each 4 KB: half the
+// time of a page whose ink is counted. Up to 256 MB stay held. Call it first
+// thing in main().
+void keepLargeBlocksForReuse();
+
 // The processors this process may run on: its CPU affinity, bounded by its
 // cgroup's CPU quota (rounded up); at least 1.
 unsigned usableProcessors();

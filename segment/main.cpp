@@ -1,7 +1,8 @@
 // corvanel-segment: segments every page image of a workspace into text lines
 // and words with the baseline method of segmenter.h and writes the label maps
-// a participant hands in.
+// a participant hands in, or one PAGE XML or ALTO file a page.
 
+#include "formats/xml_writer.h"
 #include "imaging/imagesize.h"
 #include "run/files.h"
 #include "run/workspace.h"
@@ -14,8 +15,11 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,20 +31,39 @@ using namespace corvanel;
 
 enum ExitCode : int { kSuccess = 0, kPageFailed = 1, kBadArguments = 2 };
 
+enum class Format { Dat, Page, Alto };
+
 struct Options {
     fs::path root;
     std::optional<std::string> participant;
+    Format format = Format::Dat;
     Workspace workspace;  // the checked root
 };
 
 std::optional<int> parse(int argc, char** argv, Options& o) {
-    CLI::App app{"Segments every page image of WORKSPACE/images into text lines and words and writes the\n"
-                 "label maps to WORKSPACE/results/{lines,words}/ (or WORKSPACE/participants/NAME/...).",
-                 "corvanel-segment"};
+    CLI::App app{
+        "Segments every page image of WORKSPACE/images into text lines and words and writes the result\n"
+        "to WORKSPACE/results/ (or WORKSPACE/participants/NAME/), where corvanel-eval looks for it.\n"
+        "For the image IMAGE (file name with extension, STEM without) it writes, with --format\n"
+        "  dat         lines/IMAGE.dat and words/IMAGE.dat, label maps;\n"
+        "  page, alto  STEM.xml, a PAGE XML or ALTO file holding both levels: each line and word as a\n"
+        "              polygon with a baseline, ids l<label> and w<label>, each word inside its line.\n"
+        "corvanel-eval refuses a page with two results, so once a page's new file is written, the page's\n"
+        "result in the other format (an earlier run's) is removed: its two .dat maps, or its STEM.xml.\n"
+        "A PNG label image lines/IMAGE.png or words/IMAGE.png, which this program never writes, is left\n"
+        "alone and its page refused, nothing written for it; with page or alto, so are two images that\n"
+        "share a STEM.\n"
+        "Exit status: 0 every page written, 1 a page failed, 2 bad arguments.",
+        "corvanel-segment"};
     app.add_option("WORKSPACE", o.root, "Folder holding images/")->type_name("FOLDER")->required();
     app.add_option("--participant", o.participant,
-                   "Write to WORKSPACE/participants/NAME/{lines,words}/ instead of WORKSPACE/results/")
+                   "Write to WORKSPACE/participants/NAME/ instead of WORKSPACE/results/")
         ->type_name("NAME");
+    std::string format = "dat";
+    app.add_option("--format", format,
+                   "dat: two label maps a page; page: a PAGE XML file a page; alto: an ALTO file a page")
+        ->type_name("dat|page|alto")
+        ->capture_default_str();
     app.set_version_flag("--version", "corvanel-segment " CORVANEL_VERSION, "Print the version and exit");
     try {
         app.parse(argc, argv);
@@ -57,6 +80,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
     if (o.participant && (o.participant->empty() || *o.participant == "." || *o.participant == ".." ||
                           o.participant->find('/') != std::string::npos))
         return refuse("--participant takes a folder name, without '/' (it is '" + *o.participant + "')");
+    const std::map<std::string, Format> formats{{"dat", Format::Dat}, {"page", Format::Page}, {"alto", Format::Alto}};
+    std::transform(format.begin(), format.end(), format.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto chosen = formats.find(format);
+    if (chosen == formats.end()) return refuse("--format takes dat, page or alto (it is '" + format + "')");
+    o.format = chosen->second;
     auto opened = Workspace::open(o.root);
     if (const auto* why = std::get_if<std::string>(&opened)) return refuse(*why);
     o.workspace = std::get<Workspace>(std::move(opened));
@@ -123,10 +151,32 @@ std::optional<std::string> writeMap(const fs::path& path, const LabelMap& map) {
     return writeWholeFile(path, {reinterpret_cast<const char*>(map.data()), map.pixelCount() * sizeof(std::int32_t)});
 }
 
+std::optional<std::string> writeXml(const fs::path& path, Format format, const segment::Segmentation& result,
+                                    const std::string& imageName) {
+    RegionDocument doc;
+    doc.lines = outlineRegions(result.lines, "l");
+    doc.words = outlineRegions(result.words, "w");
+    const auto kind = format == Format::Alto ? RegionDocument::Format::Alto : RegionDocument::Format::Page;
+    return writeWholeFile(path, writeRegionXml(kind, doc, lineOfEachWord(result.lines, result.words),
+                                               result.lines.size(), imageName));
+}
+
+fs::path xmlIn(const fs::path& root, const std::string& name) {
+    return root / (fs::path(name).stem().string() + ".xml");
+}
+
+bool there(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 int run(const Options& o) {
     const Workspace& ws = o.workspace;
     const fs::path root = o.participant ? ws.participantFolder(*o.participant) : ws.defaultResultsFolder();
-    for (const fs::path& dir : {Workspace::levelFolder(root, Level::Lines), Workspace::levelFolder(root, Level::Words)}) {
+    const bool xml = o.format != Format::Dat;
+    std::vector<fs::path> folders{root};
+    if (!xml) folders = {Workspace::levelFolder(root, Level::Lines), Workspace::levelFolder(root, Level::Words)};
+    for (const fs::path& dir : folders) {
         std::error_code ec;
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir, ec)) {
@@ -134,6 +184,12 @@ int run(const Options& o) {
             return kPageFailed;
         }
     }
+    // Images sharing a stem would share one .xml, which corvanel-eval would
+    // score as the result of each.
+    std::map<fs::path, std::vector<std::string>> byXml;
+    if (xml)
+        for (const std::string& name : ws.pages())
+            if (imaging::readImageSize(ws.pageImage(name))) byXml[xmlIn(root, name)].push_back(name);
     int failed = 0, done = 0;
     for (const std::string& name : ws.pages()) {
         const auto fail = [&](const std::string& why) {
@@ -141,6 +197,22 @@ int run(const Options& o) {
             ++failed;
         };
         try {
+            const fs::path xmlPath = xmlIn(root, name);
+            if (const auto shared = byXml.find(xmlPath); shared != byXml.end() && shared->second.size() > 1) {
+                fail("its result would be " + xmlPath.string() + ", as that of " +
+                     (shared->second.front() == name ? shared->second[1] : shared->second.front()) +
+                     ": rename one of the images");
+                continue;
+            }
+            // Not ours to remove, and it would make the page's result two.
+            std::optional<fs::path> foreign;
+            for (const Level level : {Level::Lines, Level::Words})
+                if (const fs::path png = Workspace::levelFolder(root, level) / (name + ".png"); !foreign && there(png))
+                    foreign = png;
+            if (foreign) {
+                fail(foreign->string() + " is a result of this page too; corvanel-eval refuses two, remove it first");
+                continue;
+            }
             auto loaded = load(ws.pageImage(name));
             if (!loaded) continue;
             if (!loaded->problem.empty()) {
@@ -148,14 +220,34 @@ int run(const Options& o) {
                 continue;
             }
             const segment::Segmentation result = segment(std::move(loaded->image));
+            const fs::path datPaths[] = {Workspace::mapIn(root, Level::Lines, name),
+                                         Workspace::mapIn(root, Level::Words, name)};
             bool written = true;
-            for (const auto& [path, map] : {std::pair{Workspace::mapIn(root, Level::Lines, name), &result.lines},
-                                            {Workspace::mapIn(root, Level::Words, name), &result.words}})
-                if (written)
-                    if (auto problem = writeMap(path, *map)) {
-                        fail("cannot write " + path.string() + ": " + *problem);
-                        written = false;
-                    }
+            if (xml) {
+                if (auto problem = writeXml(xmlPath, o.format, result, name)) {
+                    fail("cannot write " + xmlPath.string() + ": " + *problem);
+                    written = false;
+                }
+            } else {
+                for (const auto& [path, map] : {std::pair{datPaths[0], &result.lines}, {datPaths[1], &result.words}})
+                    if (written)
+                        if (auto problem = writeMap(path, *map)) {
+                            fail("cannot write " + path.string() + ": " + *problem);
+                            written = false;
+                        }
+            }
+            if (!written) continue;
+            // Only after the new result is whole, so a failed write leaves the old one.
+            std::vector<fs::path> stale{xmlPath};
+            if (xml) stale = {datPaths[0], datPaths[1]};
+            for (const fs::path& path : stale) {
+                std::error_code ec;
+                fs::remove(path, ec);
+                if (ec) {
+                    fail("cannot remove the earlier result " + path.string() + ": " + ec.message());
+                    written = false;
+                }
+            }
             if (!written) continue;
             ++done;
             std::cout << printableName(name) << ": " << result.lineCount << " lines, " << result.wordCount

@@ -1,6 +1,7 @@
 // The baseline method on generated handwriting: its lines score well against
 // the ground truth, its words are consistent with its lines, and the program
-// writes a participant's maps or refuses plainly.
+// writes a participant's maps or PAGE/ALTO files, which corvanel-eval scores
+// as it scores the maps, or refuses plainly.
 
 #include "eval/evaluate.h"
 #include "tools/handwriting.h"
@@ -10,6 +11,7 @@
 
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -92,6 +94,18 @@ int run(const std::string& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// corvanel-eval's totals for a participant's folder at a level.
+nlohmann::json evalTotals(const fs::path& ws, const fs::path& results, const char* level) {
+    const fs::path json = ws / "totals.json";
+    fs::remove(json);
+    const std::string command = std::string(CORVANEL_EVAL_EXE) + " " + ws.string() + " --strict --level " + level +
+                                " --results " + results.string() + " --report " + (ws / "r.txt").string() +
+                                " --json " + json.string() + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    return fs::exists(json) ? nlohmann::json::parse(testing::readBytes(json)).at("totals") : nlohmann::json{};
+}
+
 TEST(SegmentProgram, WritesAParticipantsMapsAndRefusesBadNames) {
     testing::TempDir dir("corvanel-segment");
     synth::PageLayout layout = layoutFor(1);
@@ -110,6 +124,71 @@ TEST(SegmentProgram, WritesAParticipantsMapsAndRefusesBadNames) {
     EXPECT_EQ(run(ws + " --participant ''"), 2);
     EXPECT_EQ(run((dir.path() / "images").string()), 2) << "a folder without images/";
     EXPECT_FALSE(fs::exists(dir.path() / "x"));
+}
+
+// The same segmentation as PAGE XML or ALTO, drawn back by corvanel-eval on
+// the page's ink, scores as its label maps do. Crowded pages (lines touch,
+// FM about 50 and 40) make neighbours' outlines overlap, where baselines
+// decide: measured 0.5 points off at word level, none at line level.
+TEST(SegmentProgram, PageAndAltoFilesScoreAsTheMapsDo) {
+    testing::TempDir dir("corvanel-segment-xml");
+    synth::writeWorkspace(dir.path(), 2, layoutFor(3));
+    const std::string ws = dir.path().string();
+    ASSERT_EQ(run(ws), 0);
+    ASSERT_EQ(run(ws + " --participant page --format page"), 0);
+    ASSERT_EQ(run(ws + " --participant alto --format alto"), 0);
+    for (const char* level : {"lines", "words"}) {
+        const nlohmann::json dat = evalTotals(dir.path(), dir.path() / "results", level);
+        ASSERT_EQ(dat.value("pages_evaluated", 0), 2) << level;
+        for (const char* format : {"page", "alto"}) {
+            SCOPED_TRACE(std::string(format) + " " + level);
+            EXPECT_TRUE(fs::exists(dir.path() / "participants" / format / "page01.xml"));
+            const nlohmann::json xml = evalTotals(dir.path(), dir.path() / "participants" / format, level);
+            ASSERT_EQ(xml.value("pages_evaluated", 0), 2);
+            EXPECT_NEAR(xml.at("FM").get<double>(), dat.at("FM").get<double>(), 1.0);
+        }
+    }
+}
+
+// Switching formats leaves each page one result, which corvanel-eval reads;
+// a label image the program did not write, or two images sharing the .xml's
+// name, stop the page instead.
+TEST(SegmentProgram, EachPageKeepsOneResultAcrossFormats) {
+    testing::TempDir dir("corvanel-segment-switch");
+    synth::PageLayout layout = layoutFor(1);
+    layout.width = 500;
+    layout.height = 600;
+    layout.lines = 5;
+    synth::writeWorkspace(dir.path(), 2, layout);
+    const std::string ws = dir.path().string();
+    const fs::path out = dir.path() / "participants" / "m";
+    const auto dat = [&](const char* level, const char* page) {
+        return out / level / (std::string(page) + ".tif.dat");
+    };
+    ASSERT_EQ(run(ws + " --participant m --format alto"), 0);
+    ASSERT_EQ(run(ws + " --participant m"), 0);
+    EXPECT_FALSE(fs::exists(out / "page01.xml"));
+    EXPECT_TRUE(fs::exists(dat("words", "page01")));
+    ASSERT_EQ(run(ws + " --participant m --format PAGE"), 0);
+    EXPECT_FALSE(fs::exists(dat("lines", "page01")) || fs::exists(dat("words", "page02")));
+    EXPECT_TRUE(fs::exists(out / "page02.xml"));
+    for (const char* level : {"lines", "words"})
+        EXPECT_EQ(evalTotals(dir.path(), out, level).value("pages_evaluated", 0), 2) << level;
+
+    // page01: a label image beside it; page02: a second image named page02.
+    fs::create_directories(out / "words");
+    testing::writeBytes(out / "words" / "page01.tif.png", "");
+    fs::copy_file(dir.path() / "images" / "page02.tif", dir.path() / "images" / "page02.tiff");
+    fs::remove(out / "page02.xml");
+    const auto before = fs::last_write_time(out / "page01.xml");
+    EXPECT_EQ(run(ws + " --participant m"), 1);
+    EXPECT_EQ(fs::last_write_time(out / "page01.xml"), before);
+    EXPECT_FALSE(fs::exists(dat("lines", "page01")));
+    EXPECT_TRUE(fs::exists(dat("lines", "page02")));
+    EXPECT_EQ(run(ws + " --participant m --format page"), 1);
+    EXPECT_FALSE(fs::exists(out / "page02.xml"));
+    EXPECT_TRUE(fs::exists(dat("lines", "page02")));
+    EXPECT_EQ(run(ws + " --format xml"), 2);
 }
 
 }  // namespace
