@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 
 namespace corvanel {
 namespace {
@@ -27,17 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-// Runs corvanel-eval through the shell; stdout and stderr land in files.
-struct ToolRun {
-    int exitCode;
-    std::string out, err;
-};
+using testing::ToolRun;
 
 ToolRun eval(const std::string& args, const fs::path& scratch) {
-    const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
-    const std::string command = std::string(CORVANEL_EVAL_EXE) + " " + args + " >" + out.string() + " 2>" + err.string();
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::readBytes(out), testing::readBytes(err)};
+    return testing::runTool(std::string(CORVANEL_EVAL_EXE) + " " + args, scratch);
 }
 
 // A workspace with three participants under participants/: "method" (the

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <string>
 
-#include <sys/wait.h>
 
 namespace corvanel {
 namespace {
@@ -21,16 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-struct ToolRun {
-    int exitCode;
-    std::string out, err;
-};
+using testing::ToolRun;
 
 ToolRun eval(const std::string& args, const fs::path& scratch) {
-    const fs::path out = scratch / "out.txt", err = scratch / "err.txt";
-    const std::string command = std::string(CORVANEL_EVAL_EXE) + " " + args + " >" + out.string() + " 2>" + err.string();
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::readBytes(out), testing::readBytes(err)};
+    return testing::runTool(std::string(CORVANEL_EVAL_EXE) + " " + args, scratch);
 }
 
 constexpr int kWidth = 40, kHeight = 30;

@@ -106,13 +106,18 @@ nlohmann::json evalTotals(const fs::path& ws, const fs::path& results, const cha
     return fs::exists(json) ? nlohmann::json::parse(testing::readBytes(json)).at("totals") : nlohmann::json{};
 }
 
-TEST(SegmentProgram, WritesAParticipantsMapsAndRefusesBadNames) {
-    testing::TempDir dir("corvanel-segment");
+// Two pages of five lines, 500 x 600.
+void writeSmallWorkspace(const fs::path& folder) {
     synth::PageLayout layout = layoutFor(1);
     layout.width = 500;
     layout.height = 600;
     layout.lines = 5;
-    synth::writeWorkspace(dir.path(), 2, layout);
+    synth::writeWorkspace(folder, 2, layout);
+}
+
+TEST(SegmentProgram, WritesAParticipantsMapsAndRefusesBadNames) {
+    testing::TempDir dir("corvanel-segment");
+    writeSmallWorkspace(dir.path());
     const std::string ws = dir.path().string();
     ASSERT_EQ(run(ws + " --participant base"), 0);
     for (const char* level : {"lines", "words"}) {
@@ -155,11 +160,7 @@ TEST(SegmentProgram, PageAndAltoFilesScoreAsTheMapsDo) {
 // name, stop the page instead.
 TEST(SegmentProgram, EachPageKeepsOneResultAcrossFormats) {
     testing::TempDir dir("corvanel-segment-switch");
-    synth::PageLayout layout = layoutFor(1);
-    layout.width = 500;
-    layout.height = 600;
-    layout.lines = 5;
-    synth::writeWorkspace(dir.path(), 2, layout);
+    writeSmallWorkspace(dir.path());
     const std::string ws = dir.path().string();
     const fs::path out = dir.path() / "participants" / "m";
     const auto dat = [&](const char* level, const char* page) {

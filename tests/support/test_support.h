@@ -1,7 +1,7 @@
 #pragma once
 
 // Small helpers every test folder uses: a temporary folder that cleans up
-// after itself, and whole-file byte reads and writes.
+// after itself, whole-file byte reads and writes, and a program's run.
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 namespace corvanel::testing {
 
@@ -43,6 +44,19 @@ inline void writeBytes(const std::filesystem::path& path, const std::string& byt
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A program run through the shell, its two output streams caught in files
+// under `scratch`.
+struct ToolRun {
+    int exitCode;
+    std::string out, err;
+};
+
+inline ToolRun runTool(const std::string& command, const std::filesystem::path& scratch) {
+    const std::filesystem::path out = scratch / "out.txt", err = scratch / "err.txt";
+    const int status = std::system((command + " >" + out.string() + " 2>" + err.string()).c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(out), readBytes(err)};
 }
 
 }  // namespace corvanel::testing
