@@ -76,16 +76,7 @@ void quietImageLibraries() {
     });
 }
 
-std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& path) {
-    QString why;
-    const std::unique_ptr<QFile> file = openImageFile(path, &why);
-    if (!file) return "cannot open it: " + why.toStdString();
-    QImageReader reader;
-    prepareReader(reader, *file, path);
-    // Pixels as stored, like the page's size: no EXIF turn.
-    reader.setAutoTransform(false);
-    QImage image = reader.read();
-    if (image.isNull()) return "cannot decode it: " + reader.errorString().toStdString();
+std::optional<GreyImage> greyImageOf(QImage image) {
     GreyImage grey;
     grey.width = image.width();
     grey.height = image.height();
@@ -113,7 +104,7 @@ std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& 
             image.convertTo(QImage::Format_Grayscale8);
         else
             image.convertTo(QImage::Format_RGB32);
-        if (image.isNull()) return std::string("not enough memory to decode it");
+        if (image.isNull()) return std::nullopt;
     }
     for (int y = 0; y < grey.height; ++y, out += grey.width) {
         if (image.format() == QImage::Format_Grayscale8) {
@@ -126,6 +117,21 @@ std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& 
                             static_cast<std::uint8_t>(qBlue(row[x])));
     }
     return grey;
+}
+
+std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& path) {
+    QString why;
+    const std::unique_ptr<QFile> file = openImageFile(path, &why);
+    if (!file) return "cannot open it: " + why.toStdString();
+    QImageReader reader;
+    prepareReader(reader, *file, path);
+    // Pixels as stored, like the page's size: no EXIF turn.
+    reader.setAutoTransform(false);
+    QImage image = reader.read();
+    if (image.isNull()) return "cannot decode it: " + reader.errorString().toStdString();
+    std::optional<GreyImage> grey = greyImageOf(std::move(image));
+    if (!grey) return std::string("not enough memory to decode it");
+    return std::move(*grey);
 }
 
 void loadImagePlugins() {

@@ -4,6 +4,7 @@
 #include "formats/ink.h"
 
 #include <QFile>
+#include <QImage>
 #include <QImageReader>
 
 #include <filesystem>
@@ -31,8 +32,12 @@ std::optional<PageSize> readImageSize(const std::filesystem::path& path);
 // readTiffSize already.
 std::optional<PageSize> readImageSizeWithQt(const std::filesystem::path& path);
 
-// A page image decoded to grey (colour by greyOf), for its ink; why not, in
-// a few words.
+// An image as grey (colour by greyOf), as the page's ink is found from it;
+// nothing when there is no memory for it.
+std::optional<GreyImage> greyImageOf(QImage image);
+
+// A page image decoded to grey by greyImageOf, for its ink; why not, in a
+// few words.
 std::variant<GreyImage, std::string> readGreyImage(const std::filesystem::path& path);
 
 // Loads every image plugin on the calling thread, once. Call it on the main

@@ -2,6 +2,7 @@
 // and words with the baseline method of segmenter.h and writes the label maps
 // a participant hands in, or one PAGE XML or ALTO file a page.
 
+#include "formats/ink.h"
 #include "formats/xml_writer.h"
 #include "imaging/imagesize.h"
 #include "run/files.h"
@@ -116,7 +117,8 @@ std::optional<Loaded> load(const fs::path& path) {
 }
 
 // Ink is dark. A two-colour image keeps its bits (flipped when its first
-// colour is the dark one); anything else goes through grey levels.
+// colour is the dark one); anything else is binarised as the evaluator
+// finds a page's ink.
 segment::Segmentation segment(QImage image) {
     if (image.format() == QImage::Format_MonoLSB) image = image.convertToFormat(QImage::Format_Mono);
     if (image.format() == QImage::Format_Mono && image.colorCount() == 2) {
@@ -134,15 +136,13 @@ segment::Segmentation segment(QImage image) {
                                          segment::BilevelPage::Packing::Bits});
         }
     }
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    const auto width = static_cast<std::size_t>(grey.width());
-    std::vector<std::uint8_t> ink(width * static_cast<std::size_t>(grey.height()));
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (std::size_t x = 0; x < width; ++x) ink[static_cast<std::size_t>(y) * width + x] = row[x] < 128;
-    }
-    return segment::segmentPage(
-        {grey.width(), grey.height(), ink.data(), width, segment::BilevelPage::Packing::Bytes});
+    // Grey and colour scans: the evaluator's own binarisation, so a result
+    // labels the ink the page's ground truth is counted on.
+    const std::optional<GreyImage> grey = imaging::greyImageOf(std::move(image));
+    if (!grey) throw std::bad_alloc();
+    const InkMask ink = findInk({grey->pixels.data(), grey->width, grey->height, static_cast<std::size_t>(grey->width)});
+    return segment::segmentPage({grey->width, grey->height, ink.ink.data(), static_cast<std::size_t>(grey->width),
+                                 segment::BilevelPage::Packing::Bytes});
 }
 
 // Label maps lie on disk as in memory (the engine builds only on
