@@ -59,6 +59,9 @@ std::vector<Run> findRuns(const BilevelPage& page) {
 struct Component {
     std::int64_t area = 0;
     std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = -1;
+    std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = -1;  // inclusive
+    std::int32_t width() const { return right - left + 1; }
+    std::int32_t height() const { return bottom - top + 1; }
 };
 
 // 8-connected components of the runs; component index of each run.
@@ -101,6 +104,8 @@ std::vector<std::int32_t> connectRuns(const std::vector<Run>& runs, std::int32_t
         c.area += runs[i].x1 - runs[i].x0;
         c.top = std::min(c.top, runs[i].y);
         c.bottom = std::max(c.bottom, runs[i].y);
+        c.left = std::min(c.left, runs[i].x0);
+        c.right = std::max(c.right, runs[i].x1 - 1);
     }
     return id;
 }
@@ -496,6 +501,26 @@ double otsu(std::vector<double> v) {
 
 }  // namespace
 
+// Ink that is not writing, left out of every line: the page's edges and a
+// scan's dark borders (long pieces touching the page's edge), ruled lines
+// and frames (long strokes barely thicker than the pen).
+std::vector<bool> notWriting(const std::vector<Component>& components, double pen, double usual, std::int32_t width,
+                             std::int32_t height) {
+    const std::int32_t margin = std::max(2, std::min(width, height) / 200);
+    std::vector<bool> out(components.size());
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        const Component& c = components[i];
+        const double length = std::max(c.width(), c.height());
+        const bool atEdge = c.left < margin || c.top < margin || c.right >= width - margin || c.bottom >= height - margin;
+        // Thinner than the writing is tall, and as long as many words.
+        const bool straight = std::min(c.width(), c.height()) <= std::max(3 * pen, 0.5 * usual);
+        out[i] = (atEdge && length >= 4 * usual) || (straight && length >= 8 * usual);
+    }
+    return out;
+}
+
+constexpr std::int32_t kLeftOut = -2;  // a component in no line
+
 Segmentation segmentPage(const BilevelPage& page) {
     if (page.width <= 0 || page.height <= 0) throw std::invalid_argument("segmentPage: empty page");
     Segmentation out{LabelMap(page.width, page.height), LabelMap(page.width, page.height), 0, 0};
@@ -516,16 +541,22 @@ Segmentation segmentPage(const BilevelPage& page) {
     const double speckArea = std::max(3.0, 0.5 * pen * pen);
     std::vector<bool> speck(components.size());
     for (std::size_t c = 0; c < components.size(); ++c) speck[c] = static_cast<double>(components[c].area) < speckArea;
-    std::vector<bool> counted(runs.size());
-    for (std::size_t i = 0; i < runs.size(); ++i) counted[i] = !speck[static_cast<std::size_t>(componentOf[i])];
-
-    // Line spacing from narrow bands; its fallback from the components' heights.
+    // The writing's usual height: the median height of what is not a speck.
     std::vector<std::int32_t> heights;
     for (std::size_t c = 0; c < components.size(); ++c)
-        if (!speck[c]) heights.push_back(components[c].bottom - components[c].top + 1);
+        if (!speck[c]) heights.push_back(components[c].height());
     if (heights.empty()) heights.push_back(page.height);
     std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2), heights.end());
-    const double fallback = 1.5 * heights[heights.size() / 2];
+    const double usual = heights[heights.size() / 2];
+    const std::vector<bool> notText = notWriting(components, pen, usual, page.width, page.height);
+    std::vector<bool> counted(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const auto c = static_cast<std::size_t>(componentOf[i]);
+        counted[i] = !speck[c] && !notText[c];
+    }
+
+    // Line spacing from narrow bands; its fallback from the components' heights.
+    const double fallback = 1.5 * usual;
     Bands probe;
     probe.count = std::clamp(page.width / 250, 1, 8);
     probe.step = probe.window = static_cast<double>(page.width) / probe.count;
@@ -618,7 +649,9 @@ Segmentation segmentPage(const BilevelPage& page) {
         std::size_t coreLine = 0;
         for (std::size_t i = 0; i < static_cast<std::size_t>(s.n); ++i)
             if (s.core[i]) { ++cores; coreLine = i; }
-        if (speck[c] || static_cast<double>(s.count[best]) >= 0.85 * static_cast<double>(components[c].area) ||
+        if (notText[c])
+            lineOf[c] = kLeftOut;
+        else if (speck[c] || static_cast<double>(s.count[best]) >= 0.85 * static_cast<double>(components[c].area) ||
             cores == 0)
             lineOf[c] = s.line[best];
         else if (cores == 1)
@@ -631,6 +664,7 @@ Segmentation segmentPage(const BilevelPage& page) {
     for (std::size_t i = 0; i < runs.size(); ++i) {
         const Run& r = runs[i];
         const auto c = static_cast<std::size_t>(componentOf[i]);
+        if (lineOf[c] == kLeftOut) continue;
         if (lineOf[c] >= 0) {
             pieces[static_cast<std::size_t>(lineOf[c])].push_back({r.y, r.x0, r.x1, speck[c]});
             continue;

@@ -72,6 +72,34 @@ TEST(Segmenter, FindsTheLinesOfHandwrittenPagesAndKeepsEachWordInOneLine) {
     EXPECT_GE(sumWords / kPages, 80.0);
 }
 
+// A generated page with what scans add around the writing: a dark border
+// along its left edge, a ruled line and a frame line between lines. They go
+// into no line, and the lines are found as on the clean page.
+TEST(Segmenter, LeavesBordersAndRuledLinesOutOfEveryLine) {
+    const synth::SyntheticPage page = synth::makeHandwrittenPage(layoutFor(2));
+    const LabelMap& truth = page.gtLines;
+    const std::int32_t w = truth.width(), h = truth.height();
+    std::vector<std::uint8_t> ink(truth.pixelCount()), added(truth.pixelCount());
+    for (std::size_t i = 0; i < ink.size(); ++i) ink[i] = truth.data()[i] != 0;
+    const auto mark = [&](std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+        for (std::int32_t y = y0; y < y1; ++y)
+            for (std::int32_t x = x0; x < x1; ++x) {
+                const auto i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+                if (!ink[i]) added[i] = ink[i] = 1;
+            }
+    };
+    mark(0, 0, 12, h);                    // the scan's dark edge
+    mark(w / 10, 3, w - w / 10, 6);       // a ruled line over the first line
+    mark(w - 30, h / 5, w - 27, h * 4 / 5);  // a frame's vertical line
+    const Segmentation s = segmentPage({w, h, ink.data(), static_cast<std::size_t>(w), BilevelPage::Packing::Bytes});
+    std::size_t labelled = 0;
+    for (std::size_t i = 0; i < ink.size(); ++i) labelled += added[i] && s.lines.data()[i] != 0;
+    EXPECT_EQ(labelled, 0u);
+    const auto lines = evaluateMaps(truth, s.lines, 90, {});
+    ASSERT_TRUE(lines.success);
+    EXPECT_GE(lines.rates.FM.value_or(0), 90.0);
+}
+
 TEST(Segmenter, BlankAndBitPackedPages) {
     // Blank: nothing labelled. Bit-packed ink reads as the same page as bytes.
     std::vector<std::uint8_t> bytes(64 * 40, 0), bits(8 * 40, 0);
