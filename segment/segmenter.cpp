@@ -160,22 +160,23 @@ std::vector<std::vector<double>> bandProfiles(const std::vector<Run>& runs, cons
 // how much more a profile, its trend at that scale removed, agrees with
 // itself P rows down than P/2 rows down. Narrow bands keep a slight skew from
 // blurring it.
-double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::int32_t height, double fallback) {
+double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::int32_t height, double fallback,
+                       const Tuning& t) {
     // Rows binned in pairs on tall pages: half the work, resolution to spare.
-    const std::size_t bin = height > 2000 ? 2 : 1;
+    const std::size_t bin = height > t.binRowsAbove ? 2 : 1;
     const std::size_t n = static_cast<std::size_t>(height) / bin;
     std::vector<std::vector<double>> binned;
     for (const auto& raw : profiles) {
         std::vector<double> p(n, 0.0);
         for (std::size_t y = 0; y < n * bin; ++y) p[y / bin] += raw[y];
         // Smoothed at the scale of letters, so that strokes within a line do not count as repeats.
-        binned.push_back(gaussianSmooth(p, std::max(1.0, fallback / (12.0 * static_cast<double>(bin)))));
+        binned.push_back(gaussianSmooth(p, std::max(1.0, fallback / (t.letterSigmaDivisor * static_cast<double>(bin)))));
     }
     // Lines are at least half as tall as the usual letter: capitals' top,
     // middle and bottom strokes would otherwise pass for lines of their own.
-    const std::size_t minLag =
-                          std::max({std::size_t{4}, 8 / bin, static_cast<std::size_t>(fallback / 3) / bin}),
-                      maxLag = n / 3;
+    const std::size_t minLag = std::max({std::size_t{4}, static_cast<std::size_t>(t.minSpacing) / bin,
+                                         static_cast<std::size_t>(fallback / t.minSpacingDivisor) / bin}),
+                      maxLag = n / t.minPeriods;
     double bestScore = 0;
     std::size_t best = 0;
     std::vector<double> score(maxLag + 1, 0.0);
@@ -199,15 +200,17 @@ double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::in
         score[lag] = (cFull - cHalf) / c0;
         if (score[lag] > bestScore) { bestScore = score[lag]; best = lag; }
     }
-    if (best == 0 || bestScore < 0.2) return fallback;
+    if (best == 0 || bestScore < t.minPeriodScore) return fallback;
     // A period repeats at its multiples: prefer a fraction of it that scores nearly as well.
-    for (const std::size_t d : {3, 2})
-        for (std::size_t lag = best / d - best / (8 * d); lag <= best / d + best / (8 * d) && lag <= maxLag; ++lag)
-            if (lag >= minLag && score[lag] >= 0.8 * score[best]) {
+    for (const std::size_t d : {3, 2}) {
+        const std::size_t reach = best / (t.fractionReachDivisor * d);
+        for (std::size_t lag = best / d - reach; lag <= best / d + reach && lag <= maxLag; ++lag)
+            if (lag >= minLag && score[lag] >= t.fractionScoreShare * score[best]) {
                 std::size_t top = lag;
                 while (top + 1 <= maxLag && score[top + 1] > score[top]) ++top;
                 return static_cast<double>(top * bin);
             }
+    }
     return static_cast<double>(best * bin);
 }
 
@@ -216,11 +219,11 @@ struct Peak {
 };
 
 // Local maxima at least `minDistance` apart, each standing clear of its
-// neighbours by a valley, none below `floor`.
-std::vector<Peak> findPeaks(const std::vector<double>& p, double minDistance, double floor) {
+// neighbours by a valley.
+std::vector<Peak> findPeaks(const std::vector<double>& p, double minDistance, const Tuning& t) {
     std::vector<Peak> candidates;
     for (std::size_t y = 1; y + 1 < p.size(); ++y)
-        if (p[y] > p[y - 1] && p[y] >= p[y + 1] && p[y] >= floor)
+        if (p[y] > p[y - 1] && p[y] >= p[y + 1])
             candidates.push_back({static_cast<double>(y), p[y]});
     std::sort(candidates.begin(), candidates.end(), [](const Peak& a, const Peak& b) { return a.value > b.value; });
     std::vector<Peak> kept;
@@ -230,10 +233,10 @@ std::vector<Peak> findPeaks(const std::vector<double>& p, double minDistance, do
             if (std::abs(k.y - c.y) < minDistance) { clear = false; break; }
             // No valley between them: one line's ascenders or descenders.
             const auto lo = static_cast<std::size_t>(std::min(k.y, c.y)), hi = static_cast<std::size_t>(std::max(k.y, c.y));
-            if (hi - lo < 3 * static_cast<std::size_t>(minDistance)) {
+            if (hi - lo < t.peakValleyReach * static_cast<std::size_t>(minDistance)) {
                 const double valley = *std::min_element(p.begin() + static_cast<std::ptrdiff_t>(lo),
                                                         p.begin() + static_cast<std::ptrdiff_t>(hi));
-                if (valley > 0.75 * c.value) { clear = false; break; }
+                if (valley > t.peakValleyShare * c.value) { clear = false; break; }
             }
         }
         if (clear) kept.push_back(c);
@@ -268,9 +271,9 @@ struct Track {
 // Order-preserving matching of predicted track positions against a band's
 // peaks; match[i] is the peak of prediction i, or -1.
 std::vector<std::int32_t> alignPeaks(const std::vector<double>& predicted, const std::vector<Peak>& peaks,
-                                     double spacing) {
+                                     double spacing, const Tuning& t) {
     const std::size_t n = predicted.size(), m = peaks.size();
-    const double scale = 0.25 * spacing, reach = 0.45 * spacing;
+    const double scale = t.alignScale * spacing, reach = t.alignReach * spacing;
     std::vector<double> cost((n + 1) * (m + 1), 0.0);
     std::vector<std::uint8_t> move((n + 1) * (m + 1), 0);
     const auto at = [&](std::size_t i, std::size_t j) { return i * (m + 1) + j; };
@@ -304,7 +307,7 @@ std::vector<std::int32_t> alignPeaks(const std::vector<double>& predicted, const
 // Links the bands' peaks into line tracks, from the band richest in lines
 // outwards, following the shift between neighbouring bands.
 std::vector<Track> linkTracks(const std::vector<std::vector<Peak>>& peaks, const std::vector<double>& drift,
-                              double spacing) {
+                              double spacing, const Tuning& tuning) {
     const auto nb = static_cast<std::int32_t>(peaks.size());
     std::int32_t seed = 0;
     double richest = -1;
@@ -347,7 +350,7 @@ std::vector<Track> linkTracks(const std::vector<std::vector<Peak>>& peaks, const
             std::vector<double> ys;
             for (const auto& p : predicted) ys.push_back(p.first);
             const auto& here = peaks[static_cast<std::size_t>(b)];
-            const auto match = alignPeaks(ys, here, spacing);
+            const auto match = alignPeaks(ys, here, spacing, tuning);
             std::vector<bool> used(here.size(), false);
             for (std::size_t i = 0; i < match.size(); ++i)
                 if (match[i] >= 0) {
@@ -389,7 +392,7 @@ std::vector<double> fillTrack(const Track& t, const std::vector<double>& drift) 
 
 // Joins tracks that never meet in one band and run along the same line:
 // one line whose linking broke at a gap.
-void mergeBrokenTracks(std::vector<Track>& tracks, const std::vector<double>& drift, double spacing) {
+void mergeBrokenTracks(std::vector<Track>& tracks, const std::vector<double>& drift, double reach) {
     for (bool merged = true; merged;) {
         merged = false;
         for (std::size_t i = 0; i < tracks.size() && !merged; ++i)
@@ -402,7 +405,7 @@ void mergeBrokenTracks(std::vector<Track>& tracks, const std::vector<double>& dr
                     if (si && sj) { disjoint = false; break; }
                     if (si || sj) worst = std::max(worst, std::abs(yi[b] - yj[b]));
                 }
-                if (disjoint && worst < 0.3 * spacing) {
+                if (disjoint && worst < reach) {
                     for (std::size_t b = 0; b < drift.size(); ++b)
                         if (std::isnan(tracks[i].y[b])) tracks[i].y[b] = tracks[j].y[b];
                     tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(j));
@@ -414,7 +417,7 @@ void mergeBrokenTracks(std::vector<Track>& tracks, const std::vector<double>& dr
 
 // The row between two line centres where the profile is lowest: the middle
 // of the widest stretch close to the minimum.
-double valley(const std::vector<double>& p, double upper, double lower) {
+double valley(const std::vector<double>& p, double upper, double lower, double nearShare) {
     const auto lo = static_cast<std::int32_t>(std::ceil(upper)), hi = static_cast<std::int32_t>(std::floor(lower));
     if (hi - lo < 2) return (upper + lower) / 2;
     double least = std::numeric_limits<double>::infinity(), most = 0;
@@ -422,7 +425,7 @@ double valley(const std::vector<double>& p, double upper, double lower) {
         least = std::min(least, p[static_cast<std::size_t>(y)]);
         most = std::max(most, p[static_cast<std::size_t>(y)]);
     }
-    const double near = least + 0.05 * (most - least);
+    const double near = least + nearShare * (most - least);
     std::int32_t bestStart = lo, bestLength = 0;
     for (std::int32_t y = lo; y <= hi;) {
         if (p[static_cast<std::size_t>(y)] > near) { ++y; continue; }
@@ -499,38 +502,43 @@ double otsu(std::vector<double> v) {
     return threshold;
 }
 
-}  // namespace
-
 // Ink that is not writing, left out of every line: the page's edges and a
 // scan's dark borders (long pieces touching the page's edge), ruled lines
 // and frames (long strokes barely thicker than the pen).
 std::vector<bool> notWriting(const std::vector<Component>& components, double pen, double usual, std::int32_t width,
-                             std::int32_t height) {
-    const std::int32_t margin = std::max(2, std::min(width, height) / 200);
+                             std::int32_t height, const Tuning& t) {
+    const std::int32_t margin = std::max(t.edgeMarginMin, std::min(width, height) / t.edgeMarginDivisor);
     std::vector<bool> out(components.size());
     for (std::size_t i = 0; i < components.size(); ++i) {
         const Component& c = components[i];
         const double length = std::max(c.width(), c.height());
         const bool atEdge = c.left < margin || c.top < margin || c.right >= width - margin || c.bottom >= height - margin;
         // Thinner than the writing is tall, and as long as many words.
-        const bool straight = std::min(c.width(), c.height()) <= std::max(3 * pen, 0.5 * usual);
-        out[i] = (atEdge && length >= 4 * usual) || (straight && length >= 8 * usual);
+        const bool straight = std::min(c.width(), c.height()) <= std::max(t.rulePens * pen, t.ruleHeightShare * usual);
+        out[i] = (atEdge && length >= t.edgeLength * usual) || (straight && length >= t.ruleLength * usual);
     }
     return out;
 }
 
-constexpr std::int32_t kLeftOut = -2;  // a component in no line
-
-Segmentation segmentPage(const BilevelPage& page) {
-    if (page.width <= 0 || page.height <= 0) throw std::invalid_argument("segmentPage: empty page");
-    Segmentation out{LabelMap(page.width, page.height), LabelMap(page.width, page.height), 0, 0};
-    std::fill_n(out.lines.data(), out.lines.pixelCount(), 0);
-    std::fill_n(out.words.data(), out.words.pixelCount(), 0);
-
-    const std::vector<Run> runs = findRuns(page);
-    if (runs.empty()) return out;
+// The page's ink as runs and components, and which of it counts as writing.
+struct Ink {
+    std::vector<Run> runs;
+    std::vector<std::int32_t> componentOf;  // per run
     std::vector<Component> components;
-    const std::vector<std::int32_t> componentOf = connectRuns(runs, page.height, components);
+    std::vector<bool> speck, notText;       // per component
+    std::vector<bool> counted;              // per run: neither a speck nor not writing
+    double usual = 0;                       // the writing's height
+};
+
+// Runs and components; the pen and the writing's height judge specks and
+// what is not writing. No runs on a blank page.
+Ink inkOf(const BilevelPage& page, const Tuning& t) {
+    Ink ink;
+    ink.runs = findRuns(page);
+    if (ink.runs.empty()) return ink;
+    const auto& runs = ink.runs;
+    const auto& components = ink.components;
+    ink.componentOf = connectRuns(runs, page.height, ink.components);
 
     // The pen: the median run length. Specks are blots smaller than a dot of it.
     std::vector<std::int32_t> lengths;
@@ -538,109 +546,147 @@ Segmentation segmentPage(const BilevelPage& page) {
     for (const Run& r : runs) lengths.push_back(r.x1 - r.x0);
     std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2), lengths.end());
     const double pen = std::max(1, lengths[lengths.size() / 2]);
-    const double speckArea = std::max(3.0, 0.5 * pen * pen);
-    std::vector<bool> speck(components.size());
-    for (std::size_t c = 0; c < components.size(); ++c) speck[c] = static_cast<double>(components[c].area) < speckArea;
+    const double speckArea = std::max(t.speckMinArea, t.speckPenShare * pen * pen);
+    ink.speck.resize(components.size());
+    for (std::size_t c = 0; c < components.size(); ++c) ink.speck[c] = static_cast<double>(components[c].area) < speckArea;
     // The writing's usual height: the median height of what is not a speck.
     std::vector<std::int32_t> heights;
     for (std::size_t c = 0; c < components.size(); ++c)
-        if (!speck[c]) heights.push_back(components[c].height());
+        if (!ink.speck[c]) heights.push_back(components[c].height());
     if (heights.empty()) heights.push_back(page.height);
     std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2), heights.end());
-    const double usual = heights[heights.size() / 2];
-    const std::vector<bool> notText = notWriting(components, pen, usual, page.width, page.height);
-    std::vector<bool> counted(runs.size());
+    ink.usual = heights[heights.size() / 2];
+    ink.notText = notWriting(components, pen, ink.usual, page.width, page.height, t);
+    ink.counted.resize(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
-        const auto c = static_cast<std::size_t>(componentOf[i]);
-        counted[i] = !speck[c] && !notText[c];
+        const auto c = static_cast<std::size_t>(ink.componentOf[i]);
+        ink.counted[i] = !ink.speck[c] && !ink.notText[c];
     }
+    return ink;
+}
 
-    // Line spacing from narrow bands; its fallback from the components' heights.
-    const double fallback = 1.5 * usual;
+// Line spacing from narrow bands; its fallback from the writing's height.
+double lineSpacing(const Ink& ink, const BilevelPage& page, const Tuning& t) {
+    const double fallback = t.fallbackSpacing * ink.usual;
     Bands probe;
-    probe.count = std::clamp(page.width / 250, 1, 8);
+    probe.count = std::clamp(page.width / t.probeBandWidth, 1, t.probeBandsMax);
     probe.step = probe.window = static_cast<double>(page.width) / probe.count;
-    const double spacing =
-        std::max(8.0, estimateSpacing(bandProfiles(runs, counted, probe, page.height), page.height, fallback));
+    return std::max(t.minSpacing,
+                    estimateSpacing(bandProfiles(ink.runs, ink.counted, probe, page.height), page.height, fallback, t));
+}
 
-    // Bands a few line spacings wide, overlapping by half.
+// The lines as tracks through bands a few line spacings wide.
+struct LineTracks {
     Bands bands;
-    bands.step = std::max(2.0 * spacing, page.width / 24.0);
+    std::vector<std::vector<double>> light;  // per band, lightly smoothed: where separators run
+    std::vector<double> drift;               // per band: the lines' shift against the first band
+    std::vector<Track> tracks;               // none on a page without lines
+};
+
+// Band profiles, their drift from band to band, and their peaks linked into tracks.
+LineTracks trackLines(const Ink& ink, const BilevelPage& page, double spacing, const Tuning& t) {
+    LineTracks out;
+    // Bands a few line spacings wide, overlapping by half.
+    Bands& bands = out.bands;
+    bands.step = std::max(t.bandSpacings * spacing, page.width / t.maxBands);
     bands.count = std::max(1, static_cast<std::int32_t>(std::lround(page.width / bands.step)));
     bands.step = static_cast<double>(page.width) / bands.count;
-    bands.window = 2 * bands.step;
-    const auto raw = bandProfiles(runs, counted, bands, page.height);
-    std::vector<std::vector<double>> smooth, light;
+    bands.window = t.bandWindowSteps * bands.step;
+    const auto raw = bandProfiles(ink.runs, ink.counted, bands, page.height);
+    std::vector<std::vector<double>> smooth;
     for (const auto& p : raw) {
-        smooth.push_back(gaussianSmooth(p, 0.2 * spacing));
-        light.push_back(gaussianSmooth(p, 0.08 * spacing));
+        smooth.push_back(gaussianSmooth(p, t.smoothSigma * spacing));
+        out.light.push_back(gaussianSmooth(p, t.lightSigma * spacing));
     }
-    std::vector<double> drift(static_cast<std::size_t>(bands.count), 0.0);
-    const auto maxShift = static_cast<std::int32_t>(std::ceil(0.3 * spacing));
-    for (std::size_t b = 1; b < drift.size(); ++b) drift[b] = drift[b - 1] + profileShift(smooth[b - 1], smooth[b], maxShift);
+    out.drift.assign(static_cast<std::size_t>(bands.count), 0.0);
+    const auto maxShift = static_cast<std::int32_t>(std::ceil(t.maxDrift * spacing));
+    for (std::size_t b = 1; b < out.drift.size(); ++b)
+        out.drift[b] = out.drift[b - 1] + profileShift(smooth[b - 1], smooth[b], maxShift);
 
     // Peaks: all local maxima first, then those that stand out against the page's usual line.
     std::vector<std::vector<Peak>> peaks;
     std::vector<double> values;
     for (const auto& p : smooth) {
-        peaks.push_back(findPeaks(p, 0.5 * spacing, 0.0));
+        peaks.push_back(findPeaks(p, t.peakDistance * spacing, t));
         for (const Peak& k : peaks.back()) values.push_back(k.value);
     }
     if (values.empty()) return out;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() * 3 / 4), values.end());
-    const double floor = 0.15 * values[values.size() * 3 / 4];
+    const auto usualAt =
+        std::min(values.size() - 1, static_cast<std::size_t>(static_cast<double>(values.size()) * t.peakFloorQuantile));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(usualAt), values.end());
+    const double floor = t.peakFloorShare * values[usualAt];
     for (auto& list : peaks)
         list.erase(std::remove_if(list.begin(), list.end(), [&](const Peak& k) { return k.value < floor; }), list.end());
 
-    std::vector<Track> tracks = linkTracks(peaks, drift, spacing);
-    mergeBrokenTracks(tracks, drift, spacing);
-    if (tracks.empty()) return out;
+    out.tracks = linkTracks(peaks, out.drift, spacing, t);
+    mergeBrokenTracks(out.tracks, out.drift, t.mergeReach * spacing);
+    return out;
+}
 
-    // Per band: the lines' centres top to bottom and the separators between them.
-    const std::size_t nLines = tracks.size();
-    std::vector<std::vector<double>> centres(static_cast<std::size_t>(bands.count)),
-        separators(static_cast<std::size_t>(bands.count));
-    {
-        std::vector<std::vector<double>> filled;
-        for (const Track& t : tracks) filled.push_back(fillTrack(t, drift));
-        for (std::size_t b = 0; b < static_cast<std::size_t>(bands.count); ++b) {
-            auto& c = centres[b];
-            for (const auto& f : filled) c.push_back(f[b]);
-            std::sort(c.begin(), c.end());
-            for (std::size_t k = 0; k + 1 < nLines; ++k) separators[b].push_back(valley(light[b], c[k], c[k + 1]));
-            separators[b].push_back(0);  // keeps the table's rows non-empty
-        }
+// The lines' centres and the separators between them, top to bottom, in every column.
+struct LineMap {
+    std::size_t nLines = 0;
+    std::vector<float> separators;  // [x * nLines + k]; the last of each column is padding
+    std::vector<float> centres;     // [x * nLines + l]
+
+    std::int32_t lineAt(std::int32_t x, std::int32_t y) const {
+        const float* s = separators.data() + static_cast<std::size_t>(x) * nLines;
+        return static_cast<std::int32_t>(std::upper_bound(s, s + (nLines - 1), static_cast<float>(y) + 0.5f) - s);
     }
-    const std::size_t nSep = nLines;  // the last column of the table is padding
-    const std::vector<float> sepAt = perColumn(separators, bands, page.width, nSep);
-    const std::vector<float> centreAt = perColumn(centres, bands, page.width, nLines);
-    const auto lineAt = [&](std::int32_t x, std::int32_t y) {
-        const float* s = sepAt.data() + static_cast<std::size_t>(x) * nSep;
-        return static_cast<std::int32_t>(std::upper_bound(s, s + (nSep - 1), static_cast<float>(y) + 0.5f) - s);
-    };
-    const double coreHalf = 0.2 * spacing;
+    float centre(std::int32_t x, std::int32_t l) const {
+        return centres[static_cast<std::size_t>(x) * nLines + static_cast<std::size_t>(l)];
+    }
+};
 
-    // Each component's share of each line's strip.
-    std::vector<LineShare> shares(components.size());
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const Run& r = runs[i];
-        LineShare& s = shares[static_cast<std::size_t>(componentOf[i])];
-        const std::int32_t a = lineAt(r.x0, r.y), b = lineAt(r.x1 - 1, r.y);
+// Per band, the tracks' centres sorted and a separator in the valley between
+// each two; then interpolated to every column.
+LineMap separateLines(const LineTracks& lt, std::int32_t width, const Tuning& t) {
+    const std::size_t nLines = lt.tracks.size();
+    const auto nb = static_cast<std::size_t>(lt.bands.count);
+    std::vector<std::vector<double>> centres(nb), separators(nb);
+    std::vector<std::vector<double>> filled;
+    for (const Track& track : lt.tracks) filled.push_back(fillTrack(track, lt.drift));
+    for (std::size_t b = 0; b < nb; ++b) {
+        auto& c = centres[b];
+        for (const auto& f : filled) c.push_back(f[b]);
+        std::sort(c.begin(), c.end());
+        for (std::size_t k = 0; k + 1 < nLines; ++k)
+            separators[b].push_back(valley(lt.light[b], c[k], c[k + 1], t.valleyShare));
+        separators[b].push_back(0);  // keeps the table's rows non-empty
+    }
+    LineMap map;
+    map.nLines = nLines;
+    map.separators = perColumn(separators, lt.bands, width, nLines);
+    map.centres = perColumn(centres, lt.bands, width, nLines);
+    return map;
+}
+
+constexpr std::int32_t kLeftOut = -2;  // a component in no line
+constexpr std::int32_t kCut = -1;      // a component cut along the separators
+
+// Each component whole to one line, cut along the separators, or left out:
+// by its share of each line's strip and the line cores it reaches.
+std::vector<std::int32_t> lineOfComponents(const Ink& ink, const LineMap& map, double spacing, const Tuning& t) {
+    const double coreHalf = t.coreHalf * spacing;
+    std::vector<LineShare> shares(ink.components.size());
+    for (std::size_t i = 0; i < ink.runs.size(); ++i) {
+        const Run& r = ink.runs[i];
+        LineShare& s = shares[static_cast<std::size_t>(ink.componentOf[i])];
+        const std::int32_t a = map.lineAt(r.x0, r.y), b = map.lineAt(r.x1 - 1, r.y);
         const auto core = [&](std::int32_t l, std::int32_t x) {
-            return std::abs(static_cast<float>(r.y) - centreAt[static_cast<std::size_t>(x) * nLines + static_cast<std::size_t>(l)]) <= coreHalf;
+            return std::abs(static_cast<float>(r.y) - map.centre(x, l)) <= coreHalf;
         };
         if (a == b) {
             s.add(a, r.x1 - r.x0, core(a, r.x0) || core(a, r.x1 - 1));
         } else {
             for (std::int32_t x = r.x0; x < r.x1; ++x) {
-                const std::int32_t l = lineAt(x, r.y);
+                const std::int32_t l = map.lineAt(x, r.y);
                 s.add(l, 1, core(l, x));
             }
         }
     }
-    // Whole to one line (>= 0), or cut along the separators (-1).
-    std::vector<std::int32_t> lineOf(components.size());
-    for (std::size_t c = 0; c < components.size(); ++c) {
+    std::vector<std::int32_t> lineOf(ink.components.size());
+    for (std::size_t c = 0; c < ink.components.size(); ++c) {
         const LineShare& s = shares[c];
         std::size_t best = 0;
         for (std::size_t i = 1; i < static_cast<std::size_t>(s.n); ++i)
@@ -649,124 +695,188 @@ Segmentation segmentPage(const BilevelPage& page) {
         std::size_t coreLine = 0;
         for (std::size_t i = 0; i < static_cast<std::size_t>(s.n); ++i)
             if (s.core[i]) { ++cores; coreLine = i; }
-        if (notText[c])
+        if (ink.notText[c])
             lineOf[c] = kLeftOut;
-        else if (speck[c] || static_cast<double>(s.count[best]) >= 0.85 * static_cast<double>(components[c].area) ||
-            cores == 0)
+        else if (ink.speck[c] ||
+                 static_cast<double>(s.count[best]) >= t.wholeShare * static_cast<double>(ink.components[c].area) ||
+                 cores == 0)
             lineOf[c] = s.line[best];
         else if (cores == 1)
             lineOf[c] = s.line[coreLine];
         else
-            lineOf[c] = -1;
+            lineOf[c] = kCut;
     }
+    return lineOf;
+}
 
-    std::vector<std::vector<Piece>> pieces(nLines);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const Run& r = runs[i];
-        const auto c = static_cast<std::size_t>(componentOf[i]);
+// Each line's ink: whole runs of the components it holds, and the parts of
+// cut components' runs on its side of the separators.
+std::vector<std::vector<Piece>> linePieces(const Ink& ink, const std::vector<std::int32_t>& lineOf, const LineMap& map) {
+    std::vector<std::vector<Piece>> pieces(map.nLines);
+    for (std::size_t i = 0; i < ink.runs.size(); ++i) {
+        const Run& r = ink.runs[i];
+        const auto c = static_cast<std::size_t>(ink.componentOf[i]);
         if (lineOf[c] == kLeftOut) continue;
         if (lineOf[c] >= 0) {
-            pieces[static_cast<std::size_t>(lineOf[c])].push_back({r.y, r.x0, r.x1, speck[c]});
+            pieces[static_cast<std::size_t>(lineOf[c])].push_back({r.y, r.x0, r.x1, ink.speck[c]});
             continue;
         }
         for (std::int32_t x = r.x0; x < r.x1;) {
-            const std::int32_t l = lineAt(x, r.y);
+            const std::int32_t l = map.lineAt(x, r.y);
             std::int32_t end = x + 1;
-            while (end < r.x1 && lineAt(end, r.y) == l) ++end;
+            while (end < r.x1 && map.lineAt(end, r.y) == l) ++end;
             pieces[static_cast<std::size_t>(l)].push_back({r.y, x, end, false});
             x = end;
         }
     }
+    return pieces;
+}
 
-    // Words: the slant of the page's writing first, so that gaps between
-    // words show as empty columns of each line's slanted projection.
-    std::vector<double> lineCentre(nLines, 0.0);
+// Each line's ink, speck left out, projected along a slant onto the page's
+// columns padded on both sides so that any slant tried stays inside.
+struct Projector {
+    const std::vector<std::vector<Piece>>* pieces = nullptr;
+    std::vector<double> lineCentre;  // per line: the mean row of its ink
+    std::int32_t pad = 0;
+    std::vector<std::int64_t> histogram;
+
+    std::int32_t column(std::size_t l, const Piece& p, std::int32_t x, double slant) const {
+        return x + static_cast<std::int32_t>(std::lround(slant * (p.y - lineCentre[l]))) + pad;
+    }
+    void project(std::size_t l, double slant) {
+        std::fill(histogram.begin(), histogram.end(), 0);
+        for (const Piece& p : (*pieces)[l]) {
+            if (p.speck) continue;
+            histogram[static_cast<std::size_t>(column(l, p, p.x0, slant))] += 1;
+            histogram[static_cast<std::size_t>(column(l, p, p.x1, slant))] -= 1;
+        }
+        std::int64_t run = 0;
+        for (auto& h : histogram) h = run += h;
+    }
+};
+
+Projector makeProjector(const std::vector<std::vector<Piece>>& pieces, std::int32_t width, const Tuning& t) {
+    Projector pr;
+    pr.pieces = &pieces;
+    pr.lineCentre.assign(pieces.size(), 0.0);
     std::int32_t maxReach = 1;
-    for (std::size_t l = 0; l < nLines; ++l) {
+    for (std::size_t l = 0; l < pieces.size(); ++l) {
         double sum = 0, n = 0;
         for (const Piece& p : pieces[l]) {
             sum += static_cast<double>(p.y) * (p.x1 - p.x0);
             n += p.x1 - p.x0;
         }
-        lineCentre[l] = n > 0 ? sum / n : 0;
+        pr.lineCentre[l] = n > 0 ? sum / n : 0;
         for (const Piece& p : pieces[l])
-            maxReach = std::max(maxReach, static_cast<std::int32_t>(std::abs(p.y - lineCentre[l])) + 1);
+            maxReach = std::max(maxReach, static_cast<std::int32_t>(std::abs(p.y - pr.lineCentre[l])) + 1);
     }
-    constexpr double kMaxSlant = 1.0;
-    const auto pad = static_cast<std::int32_t>(std::ceil(kMaxSlant * maxReach)) + 1;
-    const auto columns = static_cast<std::size_t>(page.width + 2 * pad + 1);
-    std::vector<std::int64_t> histogram(columns);
-    const auto project = [&](std::size_t l, double slant) {
-        std::fill(histogram.begin(), histogram.end(), 0);
-        for (const Piece& p : pieces[l]) {
-            if (p.speck) continue;
-            const auto shift = static_cast<std::int32_t>(std::lround(slant * (p.y - lineCentre[l]))) + pad;
-            histogram[static_cast<std::size_t>(p.x0 + shift)] += 1;
-            histogram[static_cast<std::size_t>(p.x1 + shift)] -= 1;
-        }
-        std::int64_t run = 0;
-        for (auto& h : histogram) h = run += h;
-    };
+    pr.pad = static_cast<std::int32_t>(std::ceil(t.maxSlant * maxReach)) + 1;
+    pr.histogram.resize(static_cast<std::size_t>(width + 2 * pr.pad + 1));
+    return pr;
+}
+
+// The slant of the page's writing: the one whose projections are sharpest,
+// so that gaps between words show as empty columns.
+double findSlant(Projector& pr, const Tuning& t) {
     double slant = 0, sharpest = -1;
-    for (double s = -0.6; s <= kMaxSlant + 1e-9; s += 0.05) {
+    for (double s = t.minSlant; s <= t.maxSlant + 1e-9; s += t.slantStep) {
         double score = 0;
-        for (std::size_t l = 0; l < nLines; ++l) {
-            project(l, s);
-            for (const auto h : histogram) score += static_cast<double>(h) * static_cast<double>(h);
+        for (std::size_t l = 0; l < pr.lineCentre.size(); ++l) {
+            pr.project(l, s);
+            for (const auto h : pr.histogram) score += static_cast<double>(h) * static_cast<double>(h);
         }
         if (score > sharpest) { sharpest = score; slant = s; }
     }
+    return slant;
+}
 
-    // Each line's gaps; the page's threshold bounds each line's own.
-    struct Gap {
-        std::int32_t from, to;  // empty columns [from, to)
-    };
-    std::vector<std::vector<Gap>> gaps(nLines);
-    std::vector<double> allGaps;
-    for (std::size_t l = 0; l < nLines; ++l) {
-        project(l, slant);
+struct Gap {
+    std::int32_t from, to;  // empty columns [from, to)
+};
+
+struct Gaps {
+    std::vector<std::vector<Gap>> ofLine;
+    double pageThreshold = 0;  // the width that parts words, over all lines
+};
+
+// Each line's gaps along the slant, and the page's threshold from all of them.
+Gaps findGaps(Projector& pr, double slant, double wordFloor) {
+    Gaps out;
+    out.ofLine.resize(pr.lineCentre.size());
+    std::vector<double> all;
+    for (std::size_t l = 0; l < out.ofLine.size(); ++l) {
+        pr.project(l, slant);
         std::int32_t last = -1;
-        for (std::int32_t x = 0; x < static_cast<std::int32_t>(columns); ++x) {
-            if (histogram[static_cast<std::size_t>(x)] == 0) continue;
+        for (std::int32_t x = 0; x < static_cast<std::int32_t>(pr.histogram.size()); ++x) {
+            if (pr.histogram[static_cast<std::size_t>(x)] == 0) continue;
             if (last >= 0 && x - last > 1) {
-                gaps[l].push_back({last + 1, x});
-                allGaps.push_back(std::log(static_cast<double>(x - last - 1)));
+                out.ofLine[l].push_back({last + 1, x});
+                all.push_back(std::log(static_cast<double>(x - last - 1)));
             }
             last = x;
         }
     }
-    const double wordFloor = 0.08 * spacing;
-    const double pageThreshold = std::max(wordFloor, allGaps.size() >= 2 ? std::exp(otsu(allGaps)) : wordFloor);
+    out.pageThreshold = std::max(wordFloor, all.size() >= 2 ? std::exp(otsu(all)) : wordFloor);
+    return out;
+}
 
+// Labels each line with ink besides specks, and its words split at the gaps
+// wider than the line's threshold, which the page's bounds.
+void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Projector& pr, double slant,
+                        const Gaps& gaps, double wordFloor, const Tuning& t, Segmentation& out) {
+    const auto width = static_cast<std::size_t>(out.lines.width());
     std::int32_t lineLabel = 0, wordLabel = 0;
-    for (std::size_t l = 0; l < nLines; ++l) {
+    for (std::size_t l = 0; l < pieces.size(); ++l) {
         bool any = false;
         for (const Piece& p : pieces[l]) any = any || !p.speck;
         if (!any) continue;
         ++lineLabel;
         std::vector<double> own;
-        for (const Gap& g : gaps[l]) own.push_back(std::log(static_cast<double>(g.to - g.from)));
-        double threshold = pageThreshold;
-        if (own.size() >= 3) threshold = std::clamp(std::exp(otsu(own)), 0.75 * pageThreshold, 1.33 * pageThreshold);
+        for (const Gap& g : gaps.ofLine[l]) own.push_back(std::log(static_cast<double>(g.to - g.from)));
+        double threshold = gaps.pageThreshold;
+        if (own.size() >= t.minLineGaps)
+            threshold = std::clamp(std::exp(otsu(own)), t.lineGapLow * gaps.pageThreshold,
+                                   t.lineGapHigh * gaps.pageThreshold);
         threshold = std::max(threshold, wordFloor);
         // Word boundaries: the starts of the gaps kept, in slanted columns.
         std::vector<std::int32_t> cuts;
-        for (const Gap& g : gaps[l])
+        for (const Gap& g : gaps.ofLine[l])
             if (g.to - g.from >= threshold) cuts.push_back(g.from);
         const auto first = wordLabel + 1;
         wordLabel += static_cast<std::int32_t>(cuts.size()) + 1;
         for (const Piece& p : pieces[l]) {
-            const auto shift = static_cast<std::int32_t>(std::lround(slant * (p.y - lineCentre[l]))) + pad;
-            const auto mid = (p.x0 + p.x1) / 2 + shift;
+            const auto mid = pr.column(l, p, (p.x0 + p.x1) / 2, slant);
             const auto word = first + static_cast<std::int32_t>(std::upper_bound(cuts.begin(), cuts.end(), mid) - cuts.begin());
-            std::int32_t* lines = out.lines.data() + static_cast<std::size_t>(p.y) * static_cast<std::size_t>(page.width);
-            std::int32_t* words = out.words.data() + static_cast<std::size_t>(p.y) * static_cast<std::size_t>(page.width);
+            std::int32_t* lines = out.lines.data() + static_cast<std::size_t>(p.y) * width;
+            std::int32_t* words = out.words.data() + static_cast<std::size_t>(p.y) * width;
             std::fill(lines + p.x0, lines + p.x1, lineLabel);
             std::fill(words + p.x0, words + p.x1, word);
         }
     }
     out.lineCount = lineLabel;
     out.wordCount = wordLabel;
+}
+
+}  // namespace
+
+Segmentation segmentPage(const BilevelPage& page, const Tuning& tuning) {
+    if (page.width <= 0 || page.height <= 0) throw std::invalid_argument("segmentPage: empty page");
+    Segmentation out{LabelMap(page.width, page.height), LabelMap(page.width, page.height), 0, 0};
+    std::fill_n(out.lines.data(), out.lines.pixelCount(), 0);
+    std::fill_n(out.words.data(), out.words.pixelCount(), 0);
+
+    const Ink ink = inkOf(page, tuning);
+    if (ink.runs.empty()) return out;
+    const double spacing = lineSpacing(ink, page, tuning);
+    const LineTracks tracks = trackLines(ink, page, spacing, tuning);
+    if (tracks.tracks.empty()) return out;
+    const LineMap map = separateLines(tracks, page.width, tuning);
+    const auto pieces = linePieces(ink, lineOfComponents(ink, map, spacing, tuning), map);
+
+    Projector projector = makeProjector(pieces, page.width, tuning);
+    const double slant = findSlant(projector, tuning);
+    const double wordFloor = tuning.minWordGap * spacing;
+    labelLinesAndWords(pieces, projector, slant, findGaps(projector, slant, wordFloor), wordFloor, tuning, out);
     return out;
 }
 

@@ -33,6 +33,65 @@ struct Segmentation {
     std::int32_t wordCount = 0;
 };
 
-Segmentation segmentPage(const BilevelPage& page);
+// The method's settings. Most lengths are relative to the pen (the median ink run),
+// the writing's height (the median height of what is not a speck), or the
+// line spacing, so that one setting suits many resolutions.
+struct Tuning {
+    // Ink
+    double speckMinArea = 3;        // blots smaller than this many pixels are specks...
+    double speckPenShare = 0.5;     // ...and so are those below this share of a square of pen
+    std::int32_t edgeMarginDivisor = 200;  // a page's edge: its shorter side over this...
+    std::int32_t edgeMarginMin = 2;        // ...but at least this many pixels
+    double edgeLength = 4;          // ink at the edge this long (in writing heights) is a border
+    double ruleLength = 8;          // thin strokes this long (in writing heights) are rules or frames
+    double rulePens = 3;            // a rule is no thicker than this many pens...
+    double ruleHeightShare = 0.5;   // ...or this share of the writing's height
+
+    // Line spacing
+    double fallbackSpacing = 1.5;   // spacing (in writing heights) when the page shows no period
+    double minSpacing = 8;          // no spacing below this many pixels
+    std::int32_t probeBandWidth = 250;  // width in pixels of the narrow bands that measure the spacing...
+    std::int32_t probeBandsMax = 8;     // ...and at most this many of them
+    std::int32_t binRowsAbove = 2000;   // pages taller than this are measured on rows binned in pairs
+    double letterSigmaDivisor = 12;  // smoothing of those profiles: the fallback spacing over this
+    double minSpacingDivisor = 3;    // lines are at least the fallback spacing over this apart...
+    std::size_t minPeriods = 3;      // ...and the page holds at least this many of them
+    double minPeriodScore = 0.2;     // a weaker best period gives way to the fallback
+    double fractionScoreShare = 0.8;    // a third or half of the period wins if it scores this share...
+    std::size_t fractionReachDivisor = 8;  // ...within that fraction over this either side
+
+    // Bands and tracks (in line spacings unless said otherwise)
+    double bandSpacings = 2;        // band step...
+    double maxBands = 24;           // ...but no more bands than this
+    double bandWindowSteps = 2;     // band width in steps: neighbours overlap by half
+    double smoothSigma = 0.2;       // smoothing of profiles for drift and peaks
+    double lightSigma = 0.08;       // lighter smoothing of profiles for separators
+    double maxDrift = 0.3;          // shift of lines between neighbouring bands
+    double peakDistance = 0.5;      // peaks closer than this are one line
+    std::size_t peakValleyReach = 3;  // peaks nearer than this many peak distances need a valley between...
+    double peakValleyShare = 0.75;  // ...below this share of the lower peak
+    double peakFloorQuantile = 0.75;  // a line's usual peak: this quantile of all peaks...
+    double peakFloorShare = 0.15;     // ...and weaker peaks than this share of it are dropped
+    double alignScale = 0.25;       // distance at which a peak matched to a track costs as one left out
+    double alignReach = 0.45;       // no match to a track farther than this
+    double mergeReach = 0.3;        // broken tracks closer than this are one line
+    double valleyShare = 0.05;      // a separator runs mid-way along the widest stretch of rows within
+                                    // this share of the profile's range above the valley's floor
+
+    // Components to lines
+    double wholeShare = 0.85;       // a component with this share of its ink in one line goes whole to it
+    double coreHalf = 0.2;          // half-height (in line spacings) of a line's core around its centre
+
+    // Words
+    double minSlant = -0.6;         // slants tried, in columns per row...
+    double maxSlant = 1.0;
+    double slantStep = 0.05;
+    double minWordGap = 0.08;       // no gap narrower than this (in line spacings) parts words
+    std::size_t minLineGaps = 3;    // a line with this many gaps finds its own threshold...
+    double lineGapLow = 0.75;       // ...within these shares of the page's
+    double lineGapHigh = 1.33;
+};
+
+Segmentation segmentPage(const BilevelPage& page, const Tuning& tuning = {});
 
 }  // namespace corvanel::segment
