@@ -845,6 +845,8 @@ void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Pro
         const auto first = wordLabel + 1;
         wordLabel += static_cast<std::int32_t>(cuts.size()) + 1;
         for (const Piece& p : pieces[l]) {
+            // Specks are not writing: they go into no line.
+            if (p.speck) continue;
             const auto mid = pr.column(l, p, (p.x0 + p.x1) / 2, slant);
             const auto word = first + static_cast<std::int32_t>(std::upper_bound(cuts.begin(), cuts.end(), mid) - cuts.begin());
             std::int32_t* lines = out.lines.data() + static_cast<std::size_t>(p.y) * width;

@@ -25,9 +25,10 @@ struct BilevelPage {
 };
 
 struct Segmentation {
-    // Both width x height; 0 on paper, every ink pixel that was assigned
-    // carries its line (1..lineCount) or word (1..wordCount, unique over the
-    // page, each word's ink inside one line).
+    // Both width x height; 0 on paper and on ink that is not writing
+    // (specks, page edges and borders, ruled lines and frames); the
+    // writing's pixels carry their line (1..lineCount) or word
+    // (1..wordCount, unique over the page, each word's ink inside one line).
     LabelMap lines, words;
     std::int32_t lineCount = 0;
     std::int32_t wordCount = 0;
