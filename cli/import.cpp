@@ -7,7 +7,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <bit>
 #include <iostream>
 
 namespace corvanel::cli {
@@ -35,27 +34,6 @@ namespace {
 struct Here final : MainThread {
     void call(const std::function<void()>& task) override { task(); }
 };
-
-// The map's bytes as a .dat holds them: 32-bit little-endian labels, with
-// the size first when asked.
-std::string datBytes(const LabelMap& map, bool header) {
-    std::string bytes;
-    const std::size_t labels = map.pixelCount() * sizeof(std::int32_t);
-    bytes.reserve(labels + (header ? 8 : 0));
-    const auto put = [&](std::int32_t v) {
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>((static_cast<std::uint32_t>(v) >> shift) & 0xFF));
-    };
-    if (header) {
-        put(map.width());
-        put(map.height());
-    }
-    if constexpr (std::endian::native == std::endian::little) {
-        bytes.append(reinterpret_cast<const char*>(map.data()), labels);
-    } else {
-        for (std::size_t i = 0; i < map.pixelCount(); ++i) put(map.data()[i]);
-    }
-    return bytes;
-}
 
 }  // namespace
 
@@ -130,7 +108,7 @@ int runImport(const Options& o, std::ostream& out, std::ostream& err) {
                     continue;
                 }
                 for (const Failure& note : std::get<LoadedSide>(loaded).notes) err << printableName(toolLine(note)) << "\n";
-                if (auto why = writeWholeFile(to, datBytes(*std::get<LoadedSide>(loaded).map, job.settings.readHeader)))
+                if (auto why = writeLabelMap(to, *std::get<LoadedSide>(loaded).map, job.settings.readHeader))
                     say("cannot write " + to.string() + ": " + *why);
                 else
                     ++drawn;

@@ -8,7 +8,6 @@ namespace corvanel {
 
 namespace {
 
-std::string sizeText(PageSize s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
 PageEvaluation failed(PageSize size, Failure failure) {
     PageEvaluation out;
@@ -87,11 +86,10 @@ std::variant<const std::int32_t*, Failure> sliceOf(Side& side, std::int32_t* buf
     return buffer;
 }
 
-// Zeroes the labels of pixels that do not count; copies first when they
-// are not the buffer's own.
+// The slice restricted to the pixels that count, in `buffer`.
 const std::int32_t* restricted(const std::int32_t* labels, std::int32_t* buffer, const std::uint8_t* counted,
                                std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = counted[i] ? labels[i] : 0;
+    keepCounted(labels, counted, n, buffer);
     return buffer;
 }
 
@@ -116,8 +114,7 @@ std::variant<Sides, Failure> openSides(const PageRequest& request) {
     if (size != rs.size()) return firstProblemOf(gt, &rs, sizeMismatch(request.pageName, size, rs.size()));
     const std::size_t labels = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
     if (request.countedPixels && request.countedPixels->size() != labels)
-        return Failure{FailureKind::SizeMismatch, request.pageName, {}, {},
-                       "the page's ink does not cover the maps' " + sizeText(size), {}};
+        return inkMismatch(request.pageName, size);
     return Sides{std::get<Side>(std::move(gtOpened)), std::get<Side>(std::move(rsOpened)),
                  request.countedPixels ? request.countedPixels->data() : nullptr, labels};
 }
@@ -182,6 +179,14 @@ std::shared_ptr<const LabelMap> restrictedMap(const LabelMap& map, const std::ve
 
 }  // namespace
 
+void keepCounted(const std::int32_t* labels, const std::uint8_t* counted, std::size_t count, std::int32_t* out) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = counted[i] ? labels[i] : 0;
+}
+
+Failure inkMismatch(const std::string& pageName, PageSize maps) {
+    return {FailureKind::SizeMismatch, pageName, {}, {}, "the page's ink does not cover the maps' " + sizeText(maps), {}};
+}
+
 std::optional<Failure> readPagePixels(const PageRequest& request, const PairSink& sink) {
     auto opened = openSides(request);
     if (auto* problem = std::get_if<Failure>(&opened)) return std::move(*problem);
@@ -244,8 +249,7 @@ PageEvaluation EvaluatePage(const PageRequest& request) {
     if (request.countedPixels) {
         // The maps handed back are the ones counted.
         if (request.countedPixels->size() != gtMap->pixelCount())
-            return failed(size, {FailureKind::SizeMismatch, request.pageName, {}, {},
-                                 "the page's ink does not cover the maps' " + sizeText(gtMap->size()), {}});
+            return failed(size, inkMismatch(request.pageName, gtMap->size()));
         try {
             gtMap = restrictedMap(*gtMap, *request.countedPixels);
             rsMap = restrictedMap(*rsMap, *request.countedPixels);

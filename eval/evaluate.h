@@ -48,6 +48,13 @@ struct PageEvaluation {
 // scores. On failure nothing but `failures` (and `fatal`) is meaningful.
 PageEvaluation EvaluatePage(const PageRequest& request);
 
+// Copies `count` labels into `out` (which may be `labels`), background
+// where `counted` is 0: a map restricted to the pixels that count.
+void keepCounted(const std::int32_t* labels, const std::uint8_t* counted, std::size_t count, std::int32_t* out);
+
+// The refusal of a mask of counted pixels that is not the maps' size.
+Failure inkMismatch(const std::string& pageName, PageSize maps);
+
 // Hands both sides' labels to the sink in step, a slice at a time, as the
 // evaluation counts them (the page's ink applied), for a page that was
 // evaluated; labels are not checked again.

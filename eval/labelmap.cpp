@@ -68,6 +68,8 @@ MapStorage& storage() {
 
 }  // namespace
 
+std::string sizeText(PageSize size) { return std::to_string(size.width) + "x" + std::to_string(size.height); }
+
 void detail::RecycleLabels::operator()(std::int32_t* labels) const { storage().give(labels, count); }
 
 LabelMap::LabelMap(std::int32_t width, std::int32_t height)
@@ -172,7 +174,7 @@ std::variant<LabelMapFile, Failure> LabelMapFile::open(const fs::path& path, boo
     // Both factors are below 2^31, so the byte count fits in 64 bits.
     if (file.size_.width <= 0 || file.size_.height <= 0)
         return problem(FailureKind::MapMalformed, path, side, {},
-                       "a size of " + std::to_string(file.size_.width) + "x" + std::to_string(file.size_.height));
+                       "a size of " + sizeText(file.size_));
     const std::uint64_t labels = static_cast<std::uint64_t>(file.size_.width) *
                                  static_cast<std::uint64_t>(file.size_.height);
     if (labels > std::numeric_limits<std::size_t>::max() / 4 || fileBytes - offset < labels * 4)

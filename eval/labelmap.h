@@ -22,6 +22,9 @@ struct PageSize {
     friend bool operator==(const PageSize&, const PageSize&) = default;
 };
 
+// "WxH", as messages give a size.
+std::string sizeText(PageSize size);
+
 // One 32-bit label per pixel, row by row. Labels are never negative once read.
 namespace detail {
 // Hands a map's freed storage back for the next map of its size (labelmap.cpp).

@@ -100,7 +100,6 @@ std::string regionId(pugi::xml_attribute id, const char* kind, std::size_t nth) 
     return std::string(kind) + " " + std::to_string(nth);
 }
 
-std::string sizeText(PageSize size) { return std::to_string(size.width) + "x" + std::to_string(size.height); }
 
 class Reader {
 public:

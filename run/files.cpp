@@ -120,4 +120,17 @@ std::optional<std::string> writeWholeFile(const fs::path& path, std::string_view
     return file.commit();
 }
 
+std::optional<std::string> writeLabelMap(const std::filesystem::path& path, const LabelMap& map, bool header) {
+    // Labels lie on disk as in memory: the engine builds only on little-endian machines.
+    const std::string_view labels(reinterpret_cast<const char*>(map.data()), map.pixelCount() * sizeof(std::int32_t));
+    if (!header) return writeWholeFile(path, labels);
+    std::string bytes;
+    bytes.reserve(8 + labels.size());
+    for (const std::int32_t v : {map.width(), map.height()})
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<char>((static_cast<std::uint32_t>(v) >> shift) & 0xFF));
+    bytes.append(labels);
+    return writeWholeFile(path, bytes);
+}
+
 }  // namespace corvanel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "eval/labelmap.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,5 +44,10 @@ private:
 
 // Writes `bytes` to `path` through a ReplacingFile; the reason when it could not.
 std::optional<std::string> writeWholeFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Writes a label map file as the readers read it (32-bit little-endian
+// labels, with the 8-byte size header first when asked), whole or not at
+// all; the reason when it could not.
+std::optional<std::string> writeLabelMap(const std::filesystem::path& path, const LabelMap& map, bool header = false);
 
 }  // namespace corvanel

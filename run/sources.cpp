@@ -13,8 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string sizeText(PageSize s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
-
 Failure fileProblem(const MapSource& source, MapKind side, Level level, std::string why) {
     return {FailureKind::MapMalformed, source.path, side, level, std::move(why), {}};
 }
@@ -87,10 +85,7 @@ std::variant<LoadedSide, Failure> loadSide(const Workspace& workspace, const Sou
         if (settings.pixels == PolygonPixels::Ink && !settings.inkOnly) {
             auto counted = ink.get();
             if (auto* problem = std::get_if<Failure>(&counted)) return std::move(*problem);
-            const std::vector<std::uint8_t>& mask = *std::get<0>(counted);
-            std::int32_t* labels = map->data();
-            for (std::size_t i = 0; i < mask.size(); ++i)
-                if (!mask[i]) labels[i] = 0;
+            keepCounted(map->data(), std::get<0>(counted)->data(), map->pixelCount(), map->data());
         }
         out.map = std::move(map);
         for (const Region& region : regions) out.ids.push_back(region.id);
@@ -120,8 +115,7 @@ std::optional<Failure> streamSide(const Workspace& workspace, const SourceSettin
         covered = covered && counted && done + n <= counted->size();
         if (covered) {
             buffer.resize(n);
-            const std::uint8_t* mask = counted->data() + done;
-            for (std::size_t i = 0; i < n; ++i) buffer[i] = mask[i] ? labels[i] : 0;
+            keepCounted(labels, counted->data() + done, n, buffer.data());
             labels = buffer.data();
         }
         done += n;
@@ -136,7 +130,7 @@ std::optional<Failure> streamSide(const Workspace& workspace, const SourceSettin
             feed(source.map->data() + at, std::min(kSlice, all - at));
     }
     if (counted && done != counted->size())
-        return Failure{FailureKind::SizeMismatch, name, {}, {}, "the page's ink does not cover the map's " + sizeText(size), {}};
+        return inkMismatch(name, size);
     return std::nullopt;
 }
 

@@ -145,12 +145,6 @@ segment::Segmentation segment(QImage image) {
                                  segment::BilevelPage::Packing::Bytes});
 }
 
-// Label maps lie on disk as in memory (the engine builds only on
-// little-endian machines).
-std::optional<std::string> writeMap(const fs::path& path, const LabelMap& map) {
-    return writeWholeFile(path, {reinterpret_cast<const char*>(map.data()), map.pixelCount() * sizeof(std::int32_t)});
-}
-
 std::optional<std::string> writeXml(const fs::path& path, Format format, const segment::Segmentation& result,
                                     const std::string& imageName) {
     RegionDocument doc;
@@ -231,7 +225,7 @@ int run(const Options& o) {
             } else {
                 for (const auto& [path, map] : {std::pair{datPaths[0], &result.lines}, {datPaths[1], &result.words}})
                     if (written)
-                        if (auto problem = writeMap(path, *map)) {
+                        if (auto problem = writeLabelMap(path, *map)) {
                             fail("cannot write " + path.string() + ": " + *problem);
                             written = false;
                         }
