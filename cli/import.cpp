@@ -29,14 +29,6 @@ CLI::App* addImportCommand(CLI::App& app, Options& o) {
     return import;
 }
 
-namespace {
-
-struct Here final : MainThread {
-    void call(const std::function<void()>& task) override { task(); }
-};
-
-}  // namespace
-
 int runImport(const Options& o, std::ostream& out, std::ostream& err) {
     auto made = jobFor(o, err);
     if (const int* stop = std::get_if<int>(&made)) return *stop;
@@ -64,7 +56,7 @@ int runImport(const Options& o, std::ostream& out, std::ostream& err) {
     }
 
     const Services services = qtServices(true);
-    Here here;
+    CallingThread here;
     std::size_t pages = 0, drawn = 0, copied = 0, failed = 0;
     const auto say = [&](const std::string& line) {
         err << printableName(line) << "\n";
@@ -79,10 +71,11 @@ int runImport(const Options& o, std::ostream& out, std::ostream& err) {
         }
         ++pages;
         const std::optional<PageSize> size = services.imageSize(ws.pageImage(name), here);
+        // Found once for every side and level of the page.
+        PageInk ink(ws.pageImage(name), size.value_or(PageSize{}), job.settings.sources.greyPage);
         for (const Copy& copy : copies)
             for (const Level level : {Level::Lines, Level::Words}) {
                 const fs::path to = Workspace::mapIn(copy.to, level, name);
-                PageInk ink(ws.pageImage(name), size.value_or(PageSize{}), job.settings.sources.greyPage);
                 auto found = copy.from.source(copy.side, level, name);
                 if (auto* problem = std::get_if<Failure>(&found)) {
                     say(toolLine(*problem));

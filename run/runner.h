@@ -84,6 +84,12 @@ protected:
     ~MainThread() = default;
 };
 
+// A run on one thread: what is asked of the main thread is done at once.
+class CallingThread final : public MainThread {
+public:
+    void call(const std::function<void()>& task) override { task(); }
+};
+
 struct RunHooks {
     // A page image's size. With several jobs it is called on the workers.
     std::function<std::optional<PageSize>(const std::filesystem::path&, MainThread&)> imageSize;

@@ -204,9 +204,7 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
 RunStatus runOnePage(const Job& job, const std::string& name, const Services& services, const Console& console) {
     const Workspace& ws = job.workspace;
     const RunSettings& s = job.settings;
-    struct Here final : MainThread {
-        void call(const std::function<void()>& task) override { task(); }
-    } here;
+    CallingThread here;
     const ImageSizeReader size = [&](const fs::path& path) { return services.imageSize(path, here); };
     const PageOutcome page = evaluateBatchPage(ws, s, name, size);
     sayLines(console, pageLines(ws, page));
