@@ -150,7 +150,12 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
             o.sweep, readSweep, "takes FROM:TO:STEP, whole numbers with 1 <= FROM <= TO <= 100 and STEP >= 1"));
     app.add_option("--plot", o.plot, "With --sweep: draw FM, DR and RA against the threshold into FILE (.svg or .png)")
         ->type_name("FILE");
-    app.add_flag("--strict", o.strict, "Exit 1 when any page could not be evaluated");
+    app.add_option("--html", o.html,
+                   "Also publish the run as a static site in FOLDER (index.html; it opens from the disk): the "
+                   "leaderboards or totals, a page a participant, the sweep's plot, and the error images when "
+                   "--error-images names a folder inside FOLDER")
+        ->type_name("FOLDER");
+    app.add_flag("--strict", o.strict, "Exit 1 when any page could not be evaluated (with rank: or had no result)");
     readOption(app, "--pixels",
                "Which pixels of a PAGE XML or ALTO polygon count: ink (those that are ink in the page image) or "
                "region (all of them)")
@@ -176,6 +181,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     if (o.workspace.empty()) return refuse("WORKSPACE is required; see --help");
     if (o.plot && o.sweep.empty()) return refuse("--plot needs --sweep");
     if (o.rank.markdown && !o.rank.chosen) return refuse("--markdown goes with rank");
+    if (app.count("--bootstrap") && !o.rank.chosen) return refuse("--bootstrap goes with rank");
     if (o.rank.chosen)
         if (auto conflict = rankConflict(o)) return refuse(*conflict);
     return std::nullopt;

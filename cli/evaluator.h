@@ -26,7 +26,7 @@ struct RunOptions {
     Weights weights;
     bool header = false;
     unsigned jobs = 0;  // 0: one a processor this process may use
-    std::optional<std::filesystem::path> gt, json, csv, plot;
+    std::optional<std::filesystem::path> gt, json, csv, plot, html;
     std::vector<std::int32_t> sweep;  // empty: no sweep
     bool strict = false;
     bool pixelsRegion = false;  // --pixels region: polygons count whole
@@ -38,6 +38,7 @@ struct RankOptions {
     bool chosen = false;
     std::vector<std::filesystem::path> participants;
     std::optional<std::filesystem::path> markdown;
+    std::int64_t bootstrap = 1000;  // draws; 0 for none
 };
 
 struct Options : RunOptions {

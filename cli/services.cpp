@@ -1,7 +1,10 @@
 #include "cli/services.h"
 
+#include "run/site.h"
+
 #include "cli/qt_parts.h"
 #include "imaging/tiffsize.h"
+#include "run/site.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -144,6 +147,9 @@ std::variant<Job, int> jobFor(const Options& o, std::ostream& err) {
         if (auto failure = job.workspace.setGroundTruthFolder(*o.gt)) return refuse(boxText(*failure));
     if (o.results)
         if (auto failure = job.workspace.setResultsFolder(*o.results)) return refuse(boxText(*failure));
+    if (o.html && o.errorImages && !insideSite(*o.errorImages, *o.html))
+        return refuse("--error-images names a folder outside the --html folder: the site can only show pictures "
+                      "inside its own folder (e.g. --html site --error-images site/errors)");
     if (o.errorImages) {
         std::error_code ec;
         fs::create_directories(*o.errorImages, ec);
@@ -164,8 +170,9 @@ std::variant<Job, int> jobFor(const Options& o, std::ostream& err) {
         return std::string("no corvanel-eval-qt.so to decode it");
     };
     job.jobs = o.jobs != 0 ? o.jobs : usableProcessors();
-    job.outputs = {o.report, o.json, o.csv, o.rank.markdown, o.plot, o.errorImages};
+    job.outputs = {o.report, o.json, o.csv, o.rank.markdown, o.plot, o.errorImages, o.html};
     job.strict = o.strict;
+    job.bootstrapDraws = o.rank.bootstrap;
     return job;
 }
 

@@ -1,5 +1,8 @@
 #include "run/results.h"
 
+#include <algorithm>
+#include <numeric>
+
 namespace corvanel {
 
 Pooled pool(const Counts& sums, std::int64_t pages, const Weights& weights) {
@@ -23,6 +26,20 @@ std::vector<Curve> curves(const std::vector<SweepPoint>& points) {
         out.back().points.push_back({p.threshold, r.DR, r.RA, r.FM});
     }
     return out;
+}
+
+double boardScore(const LevelRun& run) { return run.totals.rates.FM.value_or(0); }
+
+std::vector<std::size_t> boardOrder(const std::vector<Standing>& standings, Level level) {
+    std::vector<std::size_t> order(standings.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto score = [&](std::size_t i) {
+        return boardScore(level == Level::Lines ? standings[i].lines : standings[i].words);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return score(a) != score(b) ? score(a) > score(b) : standings[a].participant.name < standings[b].participant.name;
+    });
+    return order;
 }
 
 }  // namespace corvanel

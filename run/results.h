@@ -23,6 +23,7 @@ struct PageOutcome {
     PageEvaluation evaluation;      // meaningful when evaluated
     PageRequest request;            // what it was evaluated from, maps in memory included
     std::vector<std::string> gtIds, rsIds;  // element ids of labels 1..n, for a PAGE or ALTO side
+    bool foundNothing = false;  // evaluated against no region: the result was missing or broken
 };
 
 // The summed counts of the evaluated pages and the rates pooled from them.
@@ -48,22 +49,45 @@ struct LevelRun {
     Pooled totals;              // over the evaluated pages
     std::vector<Pooled> sweep;  // at each threshold of the settings' sweep
     std::size_t listed = 0;
+    std::int64_t submitted = 0;  // evaluated pages that had a result of their own
+    struct PageScore {
+        Counts counts;
+        bool foundNothing = false;  // see PageOutcome
+    };
+    std::vector<std::optional<PageScore>> perPage;  // in list order; none where not evaluated
     bool fatal = false;         // tables could not be allocated: the run ended there
     bool afterPageFailed = false;
 };
 
+// How sure a place on a leaderboard is, from a bootstrap over pages.
+struct Confidence {
+    double low = 0, high = 0;          // the score's 95% interval, percent
+    std::optional<double> aboveNext;   // percent of draws scoring above the next place; none for the last
+};
+
+// Where a place cannot be told from the next with this share of draws.
+inline constexpr double kSeparatedShare = 95;
+
 // A participant's place: both levels and their mean FM (a level without a
-// score counts as 0).
+// score counts as 0), and its places on each level's own board.
 struct Standing {
     Participant participant;
     LevelRun lines, words;
     double overall = 0;
+    std::size_t linesPlace = 0, wordsPlace = 0;  // from 1
+    // Filled by a bootstrap: the overall board's, and each level's FM on its board.
+    std::optional<Confidence> overallSure, linesSure, wordsSure;
 };
 
 struct RankingResult {
     std::vector<Standing> standings;  // best first, ties by name
     bool fatal = false;               // stopped at a page whose tables could not be allocated
 };
+
+// A level's FM as a board ranks it: 0 when undefined.
+double boardScore(const LevelRun& run);
+// The standings' indices in a level's board order: best FM first, ties by name.
+std::vector<std::size_t> boardOrder(const std::vector<Standing>& standings, Level level);
 
 struct CurvePoint {
     int threshold;                     // percent

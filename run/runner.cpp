@@ -37,7 +37,11 @@ std::variant<RunSettings, Failure> settingsFromFields(Level level, bool readHead
     return s;
 }
 
-PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size) {
+namespace {
+
+// A page's evaluation; with `foundNothing`, against a result with no region.
+PageOutcome evaluateSides(const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size,
+                          bool foundNothing) {
     PageOutcome out;
     out.name = name;
     const auto finish = [&]() -> PageOutcome {
@@ -51,9 +55,13 @@ PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const
     // A page without its ground truth reads no result: the engine says what is missing.
     bool gtMissing = false;
     for (const MapKind side : {MapKind::GroundTruth, MapKind::Result}) {
-        if (gtMissing) {
+        if (gtMissing || (foundNothing && side == MapKind::Result)) {
             auto found = workspace.source(side, s.level, name);
             if (auto* source = std::get_if<MapSource>(&found)) sides[1].source = *source;
+            if (gtMissing) break;
+            auto empty = std::make_shared<LabelMap>(size.width, size.height);
+            std::fill_n(empty->data(), empty->pixelCount(), 0);
+            sides[1].map = std::move(empty);
             break;
         }
         auto loaded = loadSide(workspace, s.sources, side, s.level, name, size, ink);
@@ -104,6 +112,32 @@ PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const
         if (!fs::exists(request.rsMap, ec)) out.failures.push_back({FailureKind::MapMissing, request.rsMap, MapKind::Result, {}, {}, {}});
     }
     return finish();
+}
+
+// Whether only the result kept the page from being evaluated: its map is
+// missing, unreadable or not a map of the page.
+bool onlyTheResultFailed(const PageOutcome& page) {
+    if (page.evaluated || page.evaluation.fatal) return false;
+    bool result = false;
+    for (const Failure& f : page.failures) {
+        if (f.kind == FailureKind::RegionNote) continue;
+        if (f.side != MapKind::Result || f.kind == FailureKind::MapAllocation) return false;
+        result = true;
+    }
+    return result;
+}
+
+}  // namespace
+
+PageOutcome evaluatePage(const Workspace& workspace, const RunSettings& s, const std::string& name, PageSize size) {
+    PageOutcome out = evaluateSides(workspace, s, name, size, false);
+    if (!s.missingResultFindsNothing || !onlyTheResultFailed(out)) return out;
+    PageOutcome empty = evaluateSides(workspace, s, name, size, true);
+    if (!empty.evaluated) return out;
+    // What was wrong with the result is still said.
+    empty.failures.insert(empty.failures.begin(), out.failures.begin(), out.failures.end());
+    empty.foundNothing = true;
+    return empty;
 }
 
 namespace {
@@ -394,6 +428,7 @@ LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const
     LevelRun run;
     run.level = settings.level;
     run.listed = pages.size();
+    run.perPage.resize(pages.size());
     Counts sums;
     std::vector<Counts> sweep(settings.sweep.size());
     std::int64_t evaluated = 0;
@@ -406,6 +441,8 @@ LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const
             if (page.evaluated) {
                 sums += page.evaluation.counts;
                 ++evaluated;
+                if (!page.foundNothing) ++run.submitted;
+                run.perPage[i] = LevelRun::PageScore{page.evaluation.counts, page.foundNothing};
                 for (std::size_t t = 0; t < sweep.size(); ++t) sweep[t] += page.evaluation.sweep[t];
             }
             onPage(page);
@@ -423,10 +460,13 @@ RankingResult rankParticipants(
     const std::function<void(const Participant&, const LevelRun&)>& onLevel) {
     RankingResult result;
     const std::vector<std::string> pages = workspace.pages();
+    // A page left out may not raise a participant's score.
+    settings.missingResultFindsNothing = true;
     for (const Participant& participant : participants) {
         Workspace theirs = workspace;
         if (auto refused = theirs.setResultsFolder(participant.folder)) continue;
-        Standing standing{participant, {}, {}, 0};
+        Standing standing;
+        standing.participant = participant;
         RunHooks theirHooks = hooks;
         if (hooks.progress)
             theirHooks.progress = [&](std::size_t i, std::size_t n, const std::string& page) {
@@ -450,6 +490,11 @@ RankingResult rankParticipants(
     std::stable_sort(result.standings.begin(), result.standings.end(), [](const Standing& a, const Standing& b) {
         return a.overall != b.overall ? a.overall > b.overall : a.participant.name < b.participant.name;
     });
+    for (const Level level : {Level::Lines, Level::Words}) {
+        const std::vector<std::size_t> order = boardOrder(result.standings, level);
+        for (std::size_t k = 0; k < order.size(); ++k)
+            (level == Level::Lines ? result.standings[order[k]].linesPlace : result.standings[order[k]].wordsPlace) = k + 1;
+    }
     return result;
 }
 

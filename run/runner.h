@@ -30,6 +30,9 @@ struct RunSettings {
     bool keepMaps = false;            // and hands its label maps back
     std::vector<std::int32_t> sweep;  // thresholds each page is also matched at
     SourceSettings sources;           // which pixels count; how page images decode for their ink
+    // A result map that is missing or broken scores as a page where nothing
+    // was found, as a contest counts it; otherwise the page is not evaluated.
+    bool missingResultFindsNothing = false;
 };
 
 // The settings the window's fields give, or the failure to show: a
@@ -124,7 +127,8 @@ LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const
                   unsigned jobs, const RunHooks& hooks, const std::function<void(const PageOutcome&)>& onPage);
 
 // Scores every participant at both levels against the workspace's ground
-// truth, best first (ties by name). `onPage` sees every page outcome,
+// truth, best first (ties by name). A page with ground truth whose result
+// is missing or broken counts as one where nothing was found. `onPage` sees every page outcome,
 // `onLevel` every level run as it ends. Stops at a fatal page.
 RankingResult rankParticipants(
     const Workspace& workspace, const std::vector<Participant>& participants, RunSettings settings, unsigned jobs,

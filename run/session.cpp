@@ -1,6 +1,9 @@
 #include "run/session.h"
 
+#include "corvanel_version.h"
+#include "run/bootstrap.h"
 #include "run/files.h"
+#include "run/site.h"
 #include "run/report.h"
 #include "run/writers.h"
 
@@ -53,19 +56,29 @@ private:
     bool failed_ = false;
 };
 
-// The error image of a page just evaluated, from the maps it was evaluated from.
-ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
-    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, &page.request, &page.evaluation};
+// Where a participant's error images go: a ranking gives each its own folder.
+fs::path errorImageFolder(const Job& job, const std::string& participant, bool ranking) {
+    return ranking ? *job.outputs.errorImages / participant : *job.outputs.errorImages;
 }
 
-RunHooks hooksFor(const Job& job, const Services& services, const Console& console) {
+// The error image of a page just evaluated, from the maps it was evaluated from.
+ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page,
+                               bool ranking = false) {
+    return {errorImageFolder(job, ws.resultsParticipant().name, ranking), ws.pageImage(page.name), s.level,
+            &page.request, &page.evaluation};
+}
+
+RunHooks hooksFor(const Job& job, const Services& services, const Console& console, bool ranking = false) {
     RunHooks hooks;
     hooks.imageSize = services.imageSize;
     hooks.progress = console.progress;
-    // The error images, painted by the workers from the maps just evaluated.
+    // The error images, painted by the workers from the maps just evaluated;
+    // none for a page whose result was missing.
     if (job.outputs.errorImages)
-        hooks.afterPage = [&job, &services](const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
-            return services.errorImage(errorImageOf(job, ws, s, page));
+        hooks.afterPage = [&job, &services, ranking](const Workspace& ws, const RunSettings& s,
+                                                     const PageOutcome& page) -> std::optional<Failure> {
+            if (page.foundNothing) return std::nullopt;
+            return services.errorImage(errorImageOf(job, ws, s, page, ranking));
         };
     return hooks;
 }
@@ -144,11 +157,17 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
     for (const auto& [what, file] : {std::pair{"JSON file", &job.outputs.json}, {"CSV file", &job.outputs.csv},
                                      {"Markdown file", &job.outputs.markdown}, {"plot", &job.outputs.plot}})
         if (*file) outputs.emplace_back(what, **file);
-    if (job.outputs.errorImages)
-        for (const std::string& page : pages)
-            for (const Level level : levels)
-                outputs.emplace_back("error image",
-                                     ErrorImageRequest{*job.outputs.errorImages, page, level, nullptr, nullptr}.target());
+    if (job.outputs.errorImages) {
+        std::vector<fs::path> folders{*job.outputs.errorImages};
+        if (ranking) {
+            folders.clear();
+            for (const Participant& p : participants) folders.push_back(errorImageFolder(job, p.name, true));
+        }
+        for (const fs::path& folder : folders)
+            for (const std::string& page : pages)
+                for (const Level level : levels)
+                    outputs.emplace_back("error image", ErrorImageRequest{folder, page, level, nullptr, nullptr}.target());
+    }
     for (const auto& [what, file] : outputs)
         if (isInput(file)) return "the " + what + " " + file.string() + " is one of the run's inputs; nothing was written";
     return std::nullopt;
@@ -157,6 +176,40 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
 fs::path ErrorImageRequest::target() const {
     return folder / (page.filename().string() + "." + levelName(level) + ".errors.png");
 }
+
+namespace {
+
+// "method: 4 of 6 pages submitted (words); the others count as pages where nothing was found"
+void summariseSubmitted(const Console& console, const LevelRun& run, const std::string& prefix) {
+    if (run.submitted < run.totals.pages)
+        console.err(printableName(prefix) + std::to_string(run.submitted) + " of " + std::to_string(run.totals.pages) +
+                    " pages submitted (" + levelName(run.level) +
+                    "); the others count as pages where nothing was found");
+}
+
+// Writes the site with the plot of the sweep, if any.
+void writeSiteOf(const Job& job, SiteContent content, const std::vector<SweepPoint>& sweep, const Services& services,
+                 const Console& console, Status& status) {
+    if (job.outputs.errorImages) content.errorImages = insideSite(*job.outputs.errorImages, *job.outputs.html);
+    if (!sweep.empty()) {
+        content.plot = "sweep.svg";
+        std::error_code ec;
+        fs::create_directories(*job.outputs.html, ec);
+        status.plot(console, services, *job.outputs.html / *content.plot, sweep);
+    }
+    if (auto failure = writeSite(*job.outputs.html, content)) {
+        say(console, *failure);
+        status.fail();
+    }
+}
+
+BoardFacts boardFacts(const Job& job, std::int64_t draws) {
+    const RunSettings& s = job.settings;
+    return {job.workspace.groundTruthFolder(), job.workspace.pages().size(), s.threshold, s.weights, today(),
+            CORVANEL_VERSION, draws, kBootstrapSeed};
+}
+
+}  // namespace
 
 RunStatus runEvaluation(const Job& job, const Services& services, const Console& console) {
     const Workspace& ws = job.workspace;
@@ -197,6 +250,13 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
         status.write(console, "CSV file", *job.outputs.csv,
                      sweep.empty() ? csvTable(kPageColumns, csvRows) : csvTable(kSweepColumns, sweepRows(sweep, true)));
     if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    if (job.outputs.html) {
+        Standing one;
+        one.participant = ws.resultsParticipant();
+        (s.level == Level::Lines ? one.lines : one.words) = run;
+        SiteContent site{.facts = boardFacts(job, 0), .pages = ws.pages(), .standings = {std::move(one)}, .onlyLevel = s.level};
+        writeSiteOf(job, std::move(site), sweep, services, console, status);
+    }
     if (job.strict && skippedAny(run)) status.fail();
     return status.status();
 }
@@ -228,42 +288,60 @@ RunStatus runOnePage(const Job& job, const std::string& name, const Services& se
     return status.status();
 }
 
+
 RunStatus runRanking(const Job& job, const std::vector<Participant>& participants, const Services& services,
                      const Console& console) {
     const Workspace& ws = job.workspace;
     const RunSettings& s = job.settings;
     Status status;
+    if (job.outputs.errorImages)
+        for (const Participant& p : participants) {
+            std::error_code ec;
+            const fs::path folder = errorImageFolder(job, p.name, true);
+            fs::create_directories(folder, ec);
+            if (!fs::is_directory(folder, ec)) {
+                console.err(printableName("Cannot create the folder " + folder.string() + " for error images"));
+                return RunStatus::Failed;
+            }
+        }
     std::vector<SweepPoint> sweep;
-    const RankingResult ranking = rankParticipants(
-        ws, participants, s, job.jobs, hooksFor(job, services, console),
+    RankingResult ranking = rankParticipants(
+        ws, participants, s, job.jobs, hooksFor(job, services, console, true),
         [&](const Participant& p, Level, const PageOutcome& page) { sayLines(console, pageLines(ws, page), p.name + ": "); },
         [&](const Participant& p, const LevelRun& run) {
             if (console.progressDone) console.progressDone();
             summarise(console, run, p.name + ": ");
-            if (job.strict && skippedAny(run)) status.fail();
+            summariseSubmitted(console, run, p.name + ": ");
+            if (job.strict && (skippedAny(run) || run.submitted < run.totals.pages)) status.fail();
             const std::vector<SweepPoint> points = sweepPoints(p.name, run, s.sweep);
             sweep.insert(sweep.end(), points.begin(), points.end());
         });
     if (console.progressDone) console.progressDone();
     if (ranking.fatal) return RunStatus::OutOfMemory;
+    bootstrapStandings(ranking.standings, s.weights, job.bootstrapDraws);
+    const bool drawn = !ranking.standings.empty() && ranking.standings[0].overallSure.has_value();
+    const BoardFacts facts = boardFacts(job, drawn ? job.bootstrapDraws : 0);
 
-    const Row header = leaderboardHeader();
-    console.out(textTable(header, leaderboardRows(ranking.standings, false)));
+    console.out(boardsText(ranking.standings, facts, false));
     if (!sweep.empty()) console.out("\n" + textTable(kSweepColumns, sweepRows(sweep, false)));
     if (job.outputs.json) {
         JsonReport json(*job.outputs.json, ws.root(), std::nullopt, s.threshold, s.weights);
-        json.setLeaderboard(ranking.standings);
+        json.setLeaderboard(ranking.standings, facts);
         if (!sweep.empty()) json.setSweep(sweep);
         status.finish(console, json);
     }
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv,
-                     sweep.empty() ? csvTable(header, leaderboardRows(ranking.standings, true))
+                     sweep.empty() ? csvTable(leaderboardHeader(), leaderboardRows(ranking.standings, true))
                                    : csvTable(kSweepColumns, sweepRows(sweep, true)));
     if (job.outputs.markdown)
-        status.write(console, "Markdown file", *job.outputs.markdown,
-                     markdownTable(header, leaderboardRows(ranking.standings, false)));
+        status.write(console, "Markdown file", *job.outputs.markdown, boardsText(ranking.standings, facts, true));
     if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    if (job.outputs.html) {
+        SiteContent site{.facts = facts, .pages = ws.pages(), .standings = std::move(ranking.standings),
+                         .rankedErrorImages = true};
+        writeSiteOf(job, std::move(site), sweep, services, console, status);
+    }
     return status.status();
 }
 

@@ -51,6 +51,7 @@ struct Services {
 struct Outputs {
     std::optional<std::filesystem::path> report;  // instead of the workspace's Results.txt
     std::optional<std::filesystem::path> json, csv, markdown, plot, errorImages;
+    std::optional<std::filesystem::path> html;  // a folder for the static site
 };
 
 struct Job {
@@ -58,7 +59,8 @@ struct Job {
     RunSettings settings;  // with the sweep's thresholds, if any
     unsigned jobs = 1;
     Outputs outputs;
-    bool strict = false;   // a page not evaluated fails the run
+    bool strict = false;   // a page not evaluated (or, ranked, not submitted) fails the run
+    std::int64_t bootstrapDraws = 1000;  // a ranking's confidence; 0 for none
 };
 
 enum class RunStatus { Done, Failed, OutOfMemory };

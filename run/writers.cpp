@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <span>
 
@@ -153,10 +155,46 @@ std::vector<Row> sweepRows(const std::vector<SweepPoint>& points, bool exact) {
     return table;
 }
 
+namespace {
+
+std::string share(const std::optional<Confidence>& sure, bool exact) {
+    if (!sure || !sure->aboveNext) return {};
+    return exact ? exactNumber(sure->aboveNext) : fixed1(*sure->aboveNext);
+}
+
+std::string separated(const std::optional<Confidence>& sure) {
+    if (!sure || !sure->aboveNext) return {};
+    return *sure->aboveNext >= kSeparatedShare ? "yes" : "no";
+}
+
+Row interval(const std::optional<Confidence>& sure, bool exact) {
+    if (!sure) return {"", ""};
+    const auto number = exact ? exactNumber : twoDecimals;
+    return {number(sure->low), number(sure->high)};
+}
+
+const LevelRun& runOf(const Standing& s, Level level) { return level == Level::Lines ? s.lines : s.words; }
+const std::optional<Confidence>& sureOf(const Standing& s, Level level) {
+    return level == Level::Lines ? s.linesSure : s.wordsSure;
+}
+
+}  // namespace
+
+std::string fixed1(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    return std::string(buffer, result.ptr);
+}
+
 Row leaderboardHeader() {
     Row header{"rank", "participant", "overall"};
     for (const Level level : {Level::Lines, Level::Words})
         for (const char* column : {"pages", "N", "M", "one2one", "DR", "RA", "FM"})
+            header.push_back(std::string(levelName(level)) + " " + column);
+    for (const char* column : {"lines submitted", "words submitted", "overall low", "overall high", "overall above next"})
+        header.push_back(column);
+    for (const Level level : {Level::Lines, Level::Words})
+        for (const char* column : {"rank", "FM low", "FM high", "above next"})
             header.push_back(std::string(levelName(level)) + " " + column);
     return header;
 }
@@ -174,9 +212,100 @@ std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool ex
                   std::to_string(p.counts.one2one), number(p.rates.DR), number(p.rates.RA), number(p.rates.FM)})
                 row.push_back(field);
         }
+        row.push_back(std::to_string(s.lines.submitted));
+        row.push_back(std::to_string(s.words.submitted));
+        for (std::string& field : interval(s.overallSure, exact)) row.push_back(std::move(field));
+        row.push_back(share(s.overallSure, exact));
+        for (const Level level : {Level::Lines, Level::Words}) {
+            row.push_back(std::to_string(level == Level::Lines ? s.linesPlace : s.wordsPlace));
+            for (std::string& field : interval(sureOf(s, level), exact)) row.push_back(std::move(field));
+            row.push_back(share(sureOf(s, level), exact));
+        }
         table.push_back(std::move(row));
     }
     return table;
+}
+
+std::string today() {
+    // SOURCE_DATE_EPOCH, where set, makes a report that can be made again byte for byte.
+    std::time_t now = std::time(nullptr);
+    if (const char* fixed = std::getenv("SOURCE_DATE_EPOCH"))
+        if (const auto seconds = parseWholeNumber(fixed)) now = *seconds;
+    std::tm day{};
+    ::gmtime_r(&now, &day);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &day);
+    return text;
+}
+
+std::string boardCaption(const BoardFacts& f) {
+    std::string text = "Ground truth " + printableName(f.groundTruth.string()) + ", " + std::to_string(f.pages) +
+                       (f.pages == 1 ? " page" : " pages") + ", threshold " + std::to_string(f.threshold) +
+                       "%, weights " + std::to_string(f.weights.w1) + " " + std::to_string(f.weights.w2) + " " +
+                       std::to_string(f.weights.w3) + "; " + f.date + ", Corvanel " + f.version + ".";
+    if (f.draws > 0)
+        text += " Intervals: 95% of " + std::to_string(f.draws) + " bootstrap draws over pages (seed " +
+                std::to_string(f.seed) +
+                "); \"above next\": the share of draws in which a place scores above the next one, \"separated\" "
+                "when at least " + std::to_string(static_cast<int>(kSeparatedShare)) + "%.";
+    return text;
+}
+
+const char* boardTitle(Board board) {
+    switch (board) {
+        case Board::Overall: return "Overall (the mean of the lines' and words' FM)";
+        case Board::Lines: return "Lines";
+        case Board::Words: return "Words";
+    }
+    return "";
+}
+
+Row boardHeader(Board board) {
+    if (board == Board::Overall)
+        return {"rank", "participant", "overall", "95% low", "95% high", "above next", "separated", "lines FM", "words FM"};
+    return {"rank", "participant", "submitted", "pages", "N", "M", "one2one", "DR", "RA", "FM",
+            "95% low", "95% high", "above next", "separated"};
+}
+
+std::vector<Row> boardRows(const std::vector<Standing>& standings, Board board) {
+    std::vector<Row> table;
+    if (board == Board::Overall) {
+        for (std::size_t k = 0; k < standings.size(); ++k) {
+            const Standing& s = standings[k];
+            const Row ci = interval(s.overallSure, false);
+            table.push_back({std::to_string(k + 1), s.participant.name, twoDecimals(s.overall), ci[0], ci[1],
+                             share(s.overallSure, false), separated(s.overallSure), twoDecimals(s.lines.totals.rates.FM),
+                             twoDecimals(s.words.totals.rates.FM)});
+        }
+        return table;
+    }
+    const Level level = board == Board::Lines ? Level::Lines : Level::Words;
+    const std::vector<std::size_t> order = boardOrder(standings, level);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const Standing& s = standings[order[k]];
+        const Pooled& p = runOf(s, level).totals;
+        const Row ci = interval(sureOf(s, level), false);
+        table.push_back({std::to_string(k + 1), s.participant.name, std::to_string(runOf(s, level).submitted),
+                         std::to_string(p.pages), std::to_string(p.counts.N), std::to_string(p.counts.M),
+                         std::to_string(p.counts.one2one), twoDecimals(p.rates.DR), twoDecimals(p.rates.RA),
+                         twoDecimals(p.rates.FM), ci[0], ci[1], share(sureOf(s, level), false),
+                         separated(sureOf(s, level))});
+    }
+    return table;
+}
+
+std::string boardsText(const std::vector<Standing>& standings, const BoardFacts& facts, bool markdown) {
+    // A terminal shows the caption once; a published board carries its own.
+    std::string text = markdown ? "" : boardCaption(facts) + "\n";
+    for (const Board board : {Board::Overall, Board::Lines, Board::Words}) {
+        const std::vector<Row> rows = boardRows(standings, board);
+        if (markdown)
+            text += (text.empty() ? "### " : "\n### ") + std::string(boardTitle(board)) + "\n\n" + boardCaption(facts) +
+                    "\n\n" + markdownTable(boardHeader(board), rows);
+        else
+            text += "\n" + std::string(boardTitle(board)) + "\n" + textTable(boardHeader(board), rows);
+    }
+    return text;
 }
 
 // ---------------------------------------------------------------- JSON
@@ -370,9 +499,10 @@ void page(JsonStream& out, const PageOutcome& page, const std::vector<std::strin
     out.end();
 }
 
-void levelTotals(JsonStream& out, std::string_view key, const Pooled& p) {
+void levelTotals(JsonStream& out, std::string_view key, const Pooled& p, const std::function<void()>& more = {}) {
     out.beginObject(key);
     out.number("pages_evaluated", p.pages);
+    if (more) more();
     out.number("N", p.counts.N);
     out.number("M", p.counts.M);
     out.number("one2one", p.counts.one2one);
@@ -456,8 +586,30 @@ void JsonReport::setSweep(const std::vector<SweepPoint>& points) {
     out.end();
 }
 
-void JsonReport::setLeaderboard(const std::vector<Standing>& standings) {
+namespace {
+
+// A board place's interval and share above the next, when a bootstrap gave them.
+void confidence(JsonStream& out, const std::optional<Confidence>& sure) {
+    if (!sure) return;
+    out.beginArray("interval", true);
+    out.number({}, std::optional<double>(sure->low));
+    out.number({}, std::optional<double>(sure->high));
+    out.end();
+    out.number("above_next", sure->aboveNext);
+}
+
+}  // namespace
+
+void JsonReport::setLeaderboard(const std::vector<Standing>& standings, const BoardFacts& facts) {
     JsonStream& out = stream_->out;
+    out.beginObject("caption");
+    out.string("text", boardCaption(facts));
+    out.string("date", facts.date);
+    out.string("version", facts.version);
+    out.number("pages", static_cast<std::int64_t>(facts.pages));
+    out.number("bootstrap_draws", facts.draws);
+    out.number("bootstrap_seed", static_cast<std::int64_t>(facts.seed));
+    out.end();
     out.beginArray("participants");
     for (std::size_t k = 0; k < standings.size(); ++k) {
         const Standing& s = standings[k];
@@ -465,8 +617,15 @@ void JsonReport::setLeaderboard(const std::vector<Standing>& standings) {
         out.string("name", printableName(s.participant.name));
         out.number("rank", static_cast<std::int64_t>(k + 1));
         out.number("overall", std::optional<double>(s.overall));
-        levelTotals(out, "lines", s.lines.totals);
-        levelTotals(out, "words", s.words.totals);
+        confidence(out, s.overallSure);
+        for (const Level level : {Level::Lines, Level::Words}) {
+            const LevelRun& run = runOf(s, level);
+            levelTotals(out, levelName(level), run.totals, [&] {
+                out.number("pages_submitted", run.submitted);
+                out.number("rank", static_cast<std::int64_t>(level == Level::Lines ? s.linesPlace : s.wordsPlace));
+                confidence(out, sureOf(s, level));
+            });
+        }
         out.end();
     }
     out.end();

@@ -49,10 +49,39 @@ Row pageRow(const PageOutcome& page, Level level, const std::vector<std::string>
 extern const Row kSweepColumns;
 std::vector<Row> sweepRows(const std::vector<SweepPoint>& points, bool exact);
 
-// The leaderboard: rank, participant, overall, then each level's pages,
-// counts and rates.
+// A share "%.1f".
+std::string fixed1(double value);
+
+// The leaderboard as one table, every number of every board: rank,
+// participant, overall, then each level's pages, counts and rates; then
+// each level's pages submitted, the overall score's interval and share
+// above the next place, and each level's place, FM interval and share.
 Row leaderboardHeader();
 std::vector<Row> leaderboardRows(const std::vector<Standing>& standings, bool exact);
+
+// What a leaderboard's caption says.
+struct BoardFacts {
+    std::filesystem::path groundTruth;
+    std::size_t pages = 0;  // pages with ground truth
+    std::int32_t threshold = 90;
+    Weights weights;
+    std::string date;       // YYYY-MM-DD
+    std::string version;    // the tool's
+    std::int64_t draws = 0; // of the bootstrap; 0 for none
+    std::uint64_t seed = 0;
+};
+std::string boardCaption(const BoardFacts& facts);
+// Today, or the day SOURCE_DATE_EPOCH names, as YYYY-MM-DD (UTC).
+std::string today();
+
+// The boards: overall, and each level's by its FM.
+enum class Board { Overall, Lines, Words };
+const char* boardTitle(Board board);
+Row boardHeader(Board board);
+// Rates "%.2f", shares "%.1f"; "separated" is "yes" or "no" but for the last place.
+std::vector<Row> boardRows(const std::vector<Standing>& standings, Board board);
+// The caption, then each board under its title, as text tables or Markdown.
+std::string boardsText(const std::vector<Standing>& standings, const BoardFacts& facts, bool markdown);
 
 // The JSON file of a run, written as it goes (whole or not at all, see
 // ReplacingFile), so that memory stays bounded by the page at hand: the
@@ -70,7 +99,7 @@ public:
     void addPage(const PageOutcome& page, const std::vector<std::string>& lines);
     void setTotals(const Pooled& totals);
     void setSweep(const std::vector<SweepPoint>& points);
-    void setLeaderboard(const std::vector<Standing>& standings);
+    void setLeaderboard(const std::vector<Standing>& standings, const BoardFacts& facts);
     // Closes the file and puts it in place; why it could not be written.
     std::optional<Failure> finish();
 

@@ -21,6 +21,7 @@ packages=(
   xvfb xauth libx11-dev  # the test that runs the real program under X
   xdotool imagemagick    # scripts/screenshot.sh
   clang libclang-rt-14-dev  # make fuzz: libFuzzer and clang's sanitizer runtimes
+  python3 chromium       # the published site, checked in a headless browser
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include "tools/synth.h"
 #include "tests/support/test_support.h"
 #include "tools/workspace.h"
+#include "run/bootstrap.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -66,7 +67,8 @@ TEST_F(Contest, LeaderboardEqualsEachParticipantsOwnRuns) {
     for (const char* page : {"page01", "page02", "page03", "page04"})
         skipped += std::string("lines-only: ") + page + ".tif: no result map participants/lines-only/words/" + page +
                    ".tif.dat\n";
-    EXPECT_EQ(ranked.err, skipped + "lines-only: 0 of 4 pages evaluated (words)\n");
+    EXPECT_EQ(ranked.err, skipped + "lines-only: 0 of 4 pages submitted (words); the others count as pages where "
+                                    "nothing was found\n");
     const json doc = json::parse(testing::readBytes(board));
     const json& list = doc.at("participants");
     ASSERT_EQ(list.size(), 3u);
@@ -86,9 +88,19 @@ TEST_F(Contest, LeaderboardEqualsEachParticipantsOwnRuns) {
                  scratch.path());
             const json totals = json::parse(testing::readBytes(single)).at("totals");
             const json& mine = p.at(level);
+            fmSum += mine.at("FM").is_null() ? 0.0 : mine.at("FM").get<double>();
+            if (name == "lines-only" && std::string(level) == "words") {
+                // Its missing pages count, every region missed.
+                EXPECT_EQ(totals.at("pages_evaluated"), 0);
+                EXPECT_EQ(mine.at("pages_evaluated"), 4);
+                EXPECT_EQ(mine.at("pages_submitted"), 0);
+                EXPECT_EQ(mine.at("N"), list[0].at("words").at("N"));
+                EXPECT_EQ(mine.at("one2one"), 0);
+                continue;
+            }
             EXPECT_EQ(mine.at("pages_evaluated"), totals.at("pages_evaluated"));
+            EXPECT_EQ(mine.at("pages_submitted"), totals.at("pages_evaluated"));
             for (const char* key : {"N", "M", "one2one", "DR", "RA", "FM"}) EXPECT_EQ(mine.at(key), totals.at(key)) << key;
-            fmSum += totals.at("FM").is_null() ? 0.0 : totals.at("FM").get<double>();
         }
         EXPECT_DOUBLE_EQ(p.at("overall").get<double>(), fmSum / 2);
     }
@@ -264,12 +276,90 @@ TEST_F(Contest, ControlCharactersInNamesCannotSteerTheTerminalOrBreakARow) {
         EXPECT_EQ(text.find('\x1b'), std::string::npos);
         EXPECT_NE(text.find(shown), std::string::npos) << text;
     }
-    // A header, its rule and a row a participant.
+    // Three boards of a title, its caption, a header, its rule and a row a participant, blank lines between.
     const std::string board = testing::readBytes(markdown);
-    EXPECT_EQ(std::count(board.begin(), board.end(), '\n'), 2 + 4);
+    EXPECT_EQ(std::count(board.begin(), board.end(), '\n'), 3 * (4 + 2 + 4) + 2);
     QXmlStreamReader svg(QByteArray::fromStdString(testing::readBytes(plot)));
     while (!svg.atEnd()) svg.readNext();
     EXPECT_FALSE(svg.hasError()) << svg.errorString().toStdString();
+}
+
+// Leaving out a hard page no longer pays: the page counts, every region
+// missed. Before, a copy of the ground truth short of a page tied with the
+// whole copy and won on its name.
+TEST_F(Contest, APageLeftOutCountsAsNothingFound) {
+    const fs::path all = ws.path() / "participants";
+    fs::copy(ws.path() / "gt", all / "a-page-short", fs::copy_options::recursive);
+    for (const char* level : {"lines", "words"}) fs::remove(all / "a-page-short" / level / "page03.tif.dat");
+    const fs::path board = scratch.path() / "board.json";
+    const ToolRun ranked = eval("rank " + w() + " " + w() + "/participants --json " + board.string() + " --strict",
+                                scratch.path());
+    EXPECT_EQ(ranked.exitCode, 1);  // --strict: pages were not submitted
+    const json list = json::parse(testing::readBytes(board)).at("participants");
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].at("name"), "perfect");
+    EXPECT_EQ(list[1].at("name"), "a-page-short");
+    for (const char* level : {"lines", "words"}) {
+        const json& mine = list[1].at(level);
+        EXPECT_EQ(mine.at("pages_submitted"), 3);
+        EXPECT_EQ(mine.at("pages_evaluated"), 4);
+        EXPECT_EQ(mine.at("N"), list[0].at(level).at("N"));
+        EXPECT_LT(mine.at("DR").get<double>(), 100);
+        EXPECT_EQ(mine.at("RA"), 100.0);
+    }
+    EXPECT_LT(list[1].at("overall").get<double>(), 100);
+    EXPECT_NE(ranked.err.find("a-page-short: 3 of 4 pages submitted (lines)"), std::string::npos) << ranked.err;
+}
+
+// Standings of participants whose pages score `one2one` of 10 regions, found 10 each.
+std::vector<Standing> standingsOf(const std::vector<std::vector<std::int64_t>>& one2one) {
+    std::vector<Standing> standings;
+    for (const auto& pages : one2one) {
+        Standing s;
+        s.participant.name = "p" + std::to_string(standings.size());
+        for (LevelRun* run : {&s.lines, &s.words}) {
+            Counts sums;
+            for (const std::int64_t matched : pages) {
+                const Counts page{10, 10, matched, 0, 0, 0, 0};
+                run->perPage.push_back(LevelRun::PageScore{page, false});
+                sums += page;
+            }
+            run->totals = pool(sums, static_cast<std::int64_t>(pages.size()), Weights{});
+        }
+        s.overall = s.lines.totals.rates.FM.value_or(0);
+        s.linesPlace = s.wordsPlace = standings.size() + 1;
+        standings.push_back(std::move(s));
+    }
+    return standings;
+}
+
+TEST(Bootstrap, SeparatesOnlyWhatThePagesSupport) {
+    // Better on every page: above in every draw; a constant score has no spread.
+    std::vector<Standing> sure = standingsOf({std::vector<std::int64_t>(20, 10), std::vector<std::int64_t>(20, 5)});
+    bootstrapStandings(sure, Weights{}, 1000);
+    ASSERT_TRUE(sure[0].overallSure && sure[0].linesSure && sure[0].wordsSure);
+    EXPECT_EQ(sure[0].overallSure->aboveNext, 100.0);
+    EXPECT_EQ(sure[0].linesSure->aboveNext, 100.0);
+    EXPECT_EQ(sure[0].overallSure->low, 100.0);
+    EXPECT_EQ(sure[0].overallSure->high, 100.0);
+    EXPECT_FALSE(sure[1].overallSure->aboveNext);  // the last place
+
+    // Better on one page of 20 only: above in the draws that hold that page,
+    // 1 - (19/20)^20 = 64% of them; not separated.
+    std::vector<std::int64_t> one(20, 8);
+    std::vector<std::int64_t> other = one;
+    one[0] = 10;
+    std::vector<Standing> unsure = standingsOf({one, other});
+    bootstrapStandings(unsure, Weights{}, 1000);
+    const double share = *unsure[0].overallSure->aboveNext;
+    EXPECT_GT(share, 58);
+    EXPECT_LT(share, 70);
+    EXPECT_LT(unsure[0].overallSure->low, unsure[0].overall);
+    EXPECT_GT(unsure[0].overallSure->high, unsure[0].overall);
+    // The same seed, the same board.
+    std::vector<Standing> again = standingsOf({one, other});
+    bootstrapStandings(again, Weights{}, 1000);
+    EXPECT_EQ(*again[0].overallSure->aboveNext, share);
 }
 
 }  // namespace
