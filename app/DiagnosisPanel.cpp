@@ -654,6 +654,7 @@ void DiagnosisPanel::showComparison() {
     comparison->setVisible(other_.has_value());
     cancel->setToolTip(other_ ? QStringLiteral("Stop evaluating this page, untick \"Show errors\" and stop comparing")
                               : QStringLiteral("Stop evaluating this page and untick \"Show errors\""));
+    comparison->setToolTip(QString());
     if (!other_) {
         comparison->clear();
         return;
@@ -673,12 +674,20 @@ void DiagnosisPanel::showComparison() {
         return QStringLiteral("<span style=\"color:%1\">&#9632;</span>")
             .arg(QColor::fromRgb(imaging::comparisonColour(first)).name());
     };
+    // The page, level and threshold in the caption, as "Show errors" has them.
+    if (caption->text().isEmpty()) {
+        caption->setText(QStringLiteral("%1, %2, threshold %3")
+                             .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level))
+                             .arg(shownA_->threshold()));
+        caption->setToolTip(caption->text());
+    }
+    comparison->setToolTip(QStringLiteral("Ground-truth regions that %1 matches one to one and %2 does not (blue), "
+                                          "and the other way round (orange)")
+                               .arg(participantText(subject_.workspace.resultsParticipant()), participantText(*other_)));
     // One pass of arg(): a name holding "%1" stays as it is.
-    comparison->setText(QStringLiteral("Ground-truth regions of %1, %2, threshold %3, matched one to one by<br>"
-                                       "%4 <b>%5</b> only: %6&nbsp;&nbsp;&nbsp; %7 <b>%8</b> only: %9")
-                            .arg(QFile::decodeName(subject_.page.c_str()).toHtmlEscaped(), levelText(subject_.level),
-                                 QString::number(shownA_->threshold()), swatch(true), a,
-                                 QString::number(difference_->firstOnly.size()), swatch(false), b,
+    comparison->setText(QStringLiteral("Regions matched one to one by one side only:<br>"
+                                       "%1 <b>%2</b> only: %3&nbsp;&nbsp;&nbsp;&nbsp; %4 <b>%5</b> only: %6")
+                            .arg(swatch(true), a, QString::number(difference_->firstOnly.size()), swatch(false), b,
                                  QString::number(difference_->secondOnly.size())));
 }
 
