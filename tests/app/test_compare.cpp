@@ -75,8 +75,9 @@ TEST_F(CompareTest, CountsAndPaintsWhatOnlyOneOfTheTwoMatchesOneToOne) {
     ASSERT_NE(panel->difference(), nullptr) << panel->comparisonProblem().toStdString();
     EXPECT_EQ(panel->difference()->firstOnly, (std::vector<std::int32_t>{1, 4}));
     EXPECT_EQ(panel->difference()->secondOnly, (std::vector<std::int32_t>{3}));
-    EXPECT_EQ(comparisonText(), "Ground-truth regions of page01.tif, lines, threshold 90, matched one to one by\n"
-                                "\u25A0 results only: 2    \u25A0 rival only: 1");
+    EXPECT_EQ(comparisonText(), "Regions matched one to one by one side only:\n"
+                                "\u25A0 results only: 2     \u25A0 rival only: 1");
+    EXPECT_EQ(panel->caption->text(), QStringLiteral("page01.tif, lines, threshold 90"));
 
     // The display shows the comparison: each side's own regions in its
     // colour, a region both match as faded ink, paper white.
@@ -119,6 +120,7 @@ TEST_F(CompareTest, GoesAwayWithThePageAndWhenStopped) {
     EXPECT_FALSE(panel->comparing());
     EXPECT_EQ(panel->difference(), nullptr);
     EXPECT_FALSE(panel->comparison->isVisibleTo(panel));
+    EXPECT_TRUE(panel->caption->text().isEmpty());
     EXPECT_FALSE(form->ImagXpress7_1->showsViewInstead());
     EXPECT_EQ(menu(), QStringList{"rival"});
 
