@@ -136,6 +136,12 @@ TEST_F(CompareTest, GoesAwayWithThePageAndWhenStopped) {
     ASSERT_NE(panel->diagnosis(), nullptr);
     EXPECT_TRUE(form->ImagXpress7_1->showsViewInstead());
 
+    // So does another level.
+    choose("rival");
+    form->RadioButton2->setChecked(true);
+    EXPECT_FALSE(panel->comparing());
+    form->RadioButton1->setChecked(true);
+
     // Choosing the rival as the participant shown ends a comparison too.
     choose("rival");
     form->ParticipantBox->setCurrentText("rival");
