@@ -458,7 +458,7 @@ void DiagnosisPanel::evaluate(bool reread) {
             other.reset();
         }
     }
-    QString why;  // nothing is evaluated
+    QString why;  // why nothing is evaluated, when nothing is
     if (!errors) {
         // A page without its maps says so all the same.
         problem_ = page ? missingMaps(subject_) : QString();
@@ -519,7 +519,6 @@ void DiagnosisPanel::compareWith(const Participant& other) {
     other_ = other;
     otherRead_.reset();
     otherFrom_.reset();
-    emit comparingChanged(true);
     evaluate(false);
 }
 
@@ -533,7 +532,6 @@ void DiagnosisPanel::dropComparison() {
     other_.reset();
     otherRead_.reset();
     otherFrom_.reset();
-    emit comparingChanged(false);
 }
 
 void DiagnosisPanel::start(std::shared_ptr<Job> job) {

@@ -102,9 +102,6 @@ public:
     QLabel* underCursor;    // "Under the cursor"
     QLabel* comparison;     // the two counts, only while comparing
 
-signals:
-    void comparingChanged(bool comparing);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
