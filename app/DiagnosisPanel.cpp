@@ -76,6 +76,28 @@ QString missingMaps(const DiagnosisPanel::Subject& subject) {
     return why.join(QLatin1Char('\n'));
 }
 
+// One participant's page: both maps, the overlaps and what matched what.
+PageOutcome readPage(const DiagnosisPanel::Subject& subject, std::int32_t threshold, bool keepMaps) {
+    RunSettings settings;
+    settings.level = subject.level;
+    settings.readHeader = subject.readHeader;
+    settings.threshold = threshold;
+    settings.diagnose = true;
+    settings.keepMaps = keepMaps;
+    settings.sources.inkOnly = subject.inkOnly;
+    settings.sources.greyPage = imaging::readGreyImage;
+    return evaluatePage(subject.workspace, settings, subject.page, subject.size);
+}
+
+// Why a page read was not evaluated.
+QString whyNot(const PageOutcome& page, const DiagnosisPanel::Subject& subject) {
+    QStringList why;
+    for (const std::string& m : boxTexts(page.failures)) why << QString::fromStdString(m);
+    return why.isEmpty() ? missingMaps(subject) : why.join(QLatin1Char('\n'));
+}
+
+QString participantText(const Participant& p) { return QFile::decodeName(p.name.c_str()); }
+
 // What a page is read as: a change of anything else needs a new reading.
 DiagnosisPanel::Subject readAs(DiagnosisPanel::Subject s) {
     s.thresholdText.clear();
@@ -140,6 +162,7 @@ private:
 
 // What the worker made of a job, shown as a whole or not at all.
 struct DiagnosisPanel::Outcome {
+    bool errors = false;  // the error view was asked for: the legend and the list take what follows
     bool read = false;  // the maps were read: the next four replace the panel's
     std::shared_ptr<const PageDiagnosis> readDiagnosis;
     std::shared_ptr<const LabelMap> gtMap, rsMap;
@@ -150,6 +173,15 @@ struct DiagnosisPanel::Outcome {
     std::int64_t unlisted = 0;          // smaller problems than those
     std::int64_t counts[2][kRegionStatusCount] = {};
     QImage errorView;
+
+    // The comparison, when asked for.
+    bool readOther = false;  // the other's page was read: the next two replace the panel's
+    std::shared_ptr<const PageDiagnosis> otherRead;
+    std::optional<Subject> otherFrom;
+    std::shared_ptr<const PageDiagnosis> otherDiagnosis;
+    std::optional<imaging::MatchDifference> difference;  // nullopt: comparisonProblem says why
+    QString comparisonProblem;
+    QImage comparisonView;
 };
 
 struct DiagnosisPanel::Job {
@@ -159,6 +191,12 @@ struct DiagnosisPanel::Job {
     // The page as read before, when it need not be read again.
     std::shared_ptr<const PageDiagnosis> base;
     std::shared_ptr<const LabelMap> gtMap, rsMap;
+    bool errors = true;  // the legend, the list and the error view
+    // The participant compared with, the page as that participant's results
+    // give it; and its page as read before, when it need not be read again.
+    std::optional<Subject> other;
+    bool readOther = false;
+    std::shared_ptr<const PageDiagnosis> otherBase;
 
     std::atomic<bool> cancelled{false};
     std::mutex mutex;
@@ -167,27 +205,20 @@ struct DiagnosisPanel::Job {
     Outcome outcome;
 
     void run();
+    void compare();
 };
 
 // Between its steps a cancelled job stops: its outcome is never shown.
 void DiagnosisPanel::Job::run() {
     Outcome& o = outcome;
+    o.errors = errors;
     if (read) {
-        RunSettings settings;
-        settings.level = subject.level;
-        settings.readHeader = subject.readHeader;
-        settings.threshold = threshold;
-        settings.diagnose = true;
-        settings.keepMaps = true;
-        settings.sources.inkOnly = subject.inkOnly;
-        settings.sources.greyPage = imaging::readGreyImage;
-        PageOutcome page = evaluatePage(subject.workspace, settings, subject.page, subject.size);
+        PageOutcome page = readPage(subject, threshold, true);
         o.read = true;
         o.readFrom = readAs(subject);
         if (!page.evaluated) {
-            QStringList why;
-            for (const std::string& m : boxTexts(page.failures)) why << QString::fromStdString(m);
-            o.problem = why.isEmpty() ? missingMaps(subject) : why.join(QLatin1Char('\n'));
+            o.problem = whyNot(page, subject);
+            o.comparisonProblem = o.problem;
             return;
         }
         o.readDiagnosis = page.evaluation.diagnosis;
@@ -203,6 +234,8 @@ void DiagnosisPanel::Job::run() {
                       ? o.readDiagnosis
                       : std::make_shared<const PageDiagnosis>(o.readDiagnosis->atThreshold(threshold));
     if (cancelled) return;
+    if (other) compare();
+    if (!errors || cancelled) return;
     const PageDiagnosis& d = *o.diagnosis;
     for (const bool gtSide : {true, false}) {
         const RegionList list = gtSide ? d.gt() : d.result();
@@ -225,6 +258,28 @@ void DiagnosisPanel::Job::run() {
     o.entries.shrink_to_fit();
     if (cancelled) return;
     if (o.gtMap && o.rsMap) o.errorView = imaging::paintErrorView(subject.picture, *o.gtMap, *o.rsMap, d);
+}
+
+// The other's page read the same way; its ground truth is the same as ours.
+void DiagnosisPanel::Job::compare() {
+    Outcome& o = outcome;
+    std::shared_ptr<const PageDiagnosis> theirs = otherBase;
+    if (readOther) {
+        PageOutcome page = readPage(*other, threshold, false);
+        o.readOther = true;
+        o.otherFrom = readAs(*other);
+        if (!page.evaluated) {
+            o.comparisonProblem = whyNot(page, *other);
+            return;
+        }
+        theirs = o.otherRead = page.evaluation.diagnosis;
+    }
+    if (cancelled) return;
+    o.otherDiagnosis =
+        theirs->threshold() == threshold ? theirs : std::make_shared<const PageDiagnosis>(theirs->atThreshold(threshold));
+    o.difference = imaging::matchDifference(*o.diagnosis, *o.otherDiagnosis);
+    if (cancelled) return;
+    if (o.gtMap) o.comparisonView = imaging::paintComparisonView(subject.picture, *o.gtMap, *o.difference);
 }
 
 DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) : QFrame(parent), display_(display) {
@@ -304,6 +359,13 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     underCursor->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     underCursor->setFixedHeight(4 * underCursor->fontMetrics().lineSpacing() + 4);
 
+    comparison = new QLabel(this);
+    comparison->setObjectName(QStringLiteral("Comparison"));
+    comparison->setAccessibleName(QStringLiteral("Comparison"));
+    comparison->setTextFormat(Qt::RichText);
+    comparison->setWordWrap(true);
+    comparison->hide();
+
     auto* top = new QHBoxLayout;
     top->addWidget(showErrors);
     top->addWidget(caption, 1);
@@ -315,6 +377,7 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);
     layout->addLayout(top);
+    layout->addWidget(comparison);
     layout->addWidget(legend);
     auto* listCaption = new QLabel(QStringLiteral("Problem regions, larger first:"), this);
     listCaption->setBuddy(problems);
@@ -324,7 +387,10 @@ DiagnosisPanel::DiagnosisPanel(QWidget* parent, imaging::ImageControl* display) 
 
     connect(showErrors, &QCheckBox::toggled, this, [this] { evaluate(false); });
     connect(problems->selectionModel(), &QItemSelectionModel::selectionChanged, this, &DiagnosisPanel::problemSelected);
-    connect(cancel, &QPushButton::clicked, showErrors, [this] { showErrors->setChecked(false); });
+    connect(cancel, &QPushButton::clicked, showErrors, [this] {
+        showErrors->setChecked(false);
+        stopComparing();
+    });
     connect(display_, &imaging::ImageControl::pixelHovered, this, &DiagnosisPanel::hoverAt);
     connect(display_, &imaging::ImageControl::hoverLeft, this, &DiagnosisPanel::hoverLeft);
     parent->installEventFilter(this);
@@ -360,8 +426,11 @@ void DiagnosisPanel::setSubject(Subject subject, bool reread) {
         subject_.picture = std::move(subject.picture);  // the same page; the copy may have been converted
         return;
     }
+    const bool anotherPage = hasSubject_ && (subject.page != subject_.page || subject.level != subject_.level ||
+                                             !(subject.workspace == subject_.workspace));
     hasSubject_ = true;
     subject_ = std::move(subject);
+    if (anotherPage && other_) dropComparison();
     evaluate(reread);
 }
 
@@ -374,25 +443,43 @@ void DiagnosisPanel::evaluate(bool reread) {
     std::fill(&counts_[0][0], &counts_[0][0] + 2 * kRegionStatusCount, 0);
     model_->reset(nullptr, {}, 0);
     display_->setHighlight(std::nullopt);
+    shownA_.reset();
+    shownB_.reset();
+    difference_.reset();
+    comparisonProblem_.clear();
+    comparisonView_ = QImage();
     const bool page = hasSubject_ && !subject_.page.empty();
-    if (!showErrors->isChecked()) {
-        // Nothing is evaluated until asked for; the maps are let go. A page
-        // without its maps says so all the same.
+    const bool errors = showErrors->isChecked();
+    std::optional<Subject> other;
+    if (other_) {
+        other = subject_;
+        if (const std::optional<Failure> failure = other->workspace.setResultsFolder(other_->folder)) {
+            comparisonProblem_ = QString::fromStdString(boxText(*failure));
+            other.reset();
+        }
+    }
+    QString why;  // why nothing is evaluated, when nothing is
+    if (!errors) {
+        // A page without its maps says so all the same.
+        problem_ = page ? missingMaps(subject_) : QString();
+        if (problem_.isEmpty()) problem_ = QStringLiteral("Tick \"Show errors\" to see what became of each region.");
+    }
+    if (!errors && !other) {
+        // Nothing is evaluated until asked for; the maps are let go.
         read_.reset();
         gtMap_.reset();
         rsMap_.reset();
         readFrom_.reset();
-        problem_ = page ? missingMaps(subject_) : QString();
-        if (problem_.isEmpty()) problem_ = QStringLiteral("Tick \"Show errors\" to see what became of each region.");
     } else if (!page) {
-        problem_ = QStringLiteral("No page is shown.");
+        why = QStringLiteral("No page is shown.");
     } else if (const std::int32_t T = parseThreshold(subject_.thresholdText.toStdString());
                !thresholdProblem(T).empty()) {
-        problem_ = QString::fromStdString(thresholdProblem(T));
+        why = QString::fromStdString(thresholdProblem(T));
     } else {
         auto job = std::make_shared<Job>();
         job->subject = subject_;
         job->threshold = T;
+        job->errors = errors;
         // The threshold alone changed: the maps and overlaps read stay good.
         job->read = reread || !read_ || !readFrom_ || !(*readFrom_ == readAs(subject_));
         if (job->read) {
@@ -406,10 +493,45 @@ void DiagnosisPanel::evaluate(bool reread) {
             job->gtMap = gtMap_;
             job->rsMap = rsMap_;
         }
+        if (other) {
+            job->readOther = reread || !otherRead_ || !otherFrom_ || !(*otherFrom_ == readAs(*other));
+            if (job->readOther) {
+                otherRead_.reset();
+                otherFrom_.reset();
+            } else {
+                job->otherBase = otherRead_;
+            }
+            job->other = std::move(other);
+        }
         start(std::move(job));
     }
+    if (!why.isEmpty()) {
+        if (errors) problem_ = why;
+        if (other) comparisonProblem_ = why;
+    }
     showDiagnosis();
+    showComparison();
     showView();
+}
+
+void DiagnosisPanel::compareWith(const Participant& other) {
+    if (other_ && other_->folder == other.folder) return;
+    other_ = other;
+    otherRead_.reset();
+    otherFrom_.reset();
+    evaluate(false);
+}
+
+void DiagnosisPanel::stopComparing() {
+    if (!other_) return;
+    dropComparison();
+    evaluate(false);
+}
+
+void DiagnosisPanel::dropComparison() {
+    other_.reset();
+    otherRead_.reset();
+    otherFrom_.reset();
 }
 
 void DiagnosisPanel::start(std::shared_ptr<Job> job) {
@@ -435,7 +557,9 @@ void DiagnosisPanel::work() {
                 job->run();
             } catch (const std::bad_alloc&) {
                 job->outcome = Outcome();
+                job->outcome.errors = job->errors;
                 job->outcome.problem = QStringLiteral("Memory Allocation Problem!");
+                job->outcome.comparisonProblem = job->outcome.problem;
             }
         }
         {
@@ -470,12 +594,26 @@ void DiagnosisPanel::show(Outcome o) {
         rsMap_ = std::move(o.rsMap);
         readFrom_ = std::move(o.readFrom);
     }
-    diagnosis_ = std::move(o.diagnosis);
-    problem_ = std::move(o.problem);
-    errorView_ = std::move(o.errorView);
-    std::copy(&o.counts[0][0], &o.counts[0][0] + 2 * kRegionStatusCount, &counts_[0][0]);
-    model_->reset(diagnosis_, std::move(o.entries), o.unlisted);
+    if (o.readOther) {
+        otherRead_ = std::move(o.otherRead);
+        otherFrom_ = std::move(o.otherFrom);
+    }
+    if (other_) {
+        shownA_ = o.diagnosis;
+        shownB_ = std::move(o.otherDiagnosis);
+        difference_ = std::move(o.difference);
+        comparisonProblem_ = std::move(o.comparisonProblem);
+        comparisonView_ = std::move(o.comparisonView);
+    }
+    if (o.errors) {
+        diagnosis_ = std::move(o.diagnosis);
+        problem_ = std::move(o.problem);
+        errorView_ = std::move(o.errorView);
+        std::copy(&o.counts[0][0], &o.counts[0][0] + 2 * kRegionStatusCount, &counts_[0][0]);
+        model_->reset(diagnosis_, std::move(o.entries), o.unlisted);
+    }
     showDiagnosis();
+    showComparison();
     showView();
 }
 
@@ -510,7 +648,55 @@ void DiagnosisPanel::showDiagnosis() {
     }
 }
 
+void DiagnosisPanel::showComparison() {
+    comparison->setVisible(other_.has_value());
+    cancel->setToolTip(other_ ? QStringLiteral("Stop evaluating this page, untick \"Show errors\" and stop comparing")
+                              : QStringLiteral("Stop evaluating this page and untick \"Show errors\""));
+    comparison->setToolTip(QString());
+    if (!other_) {
+        comparison->clear();
+        return;
+    }
+    const QString a = participantText(subject_.workspace.resultsParticipant()).toHtmlEscaped();
+    const QString b = participantText(*other_).toHtmlEscaped();
+    if (current_) {
+        comparison->setText(QStringLiteral("Comparing <b>%1</b> with <b>%2</b>...").arg(a, b));
+        return;
+    }
+    if (!difference_) {
+        comparison->setText(QStringLiteral("Cannot compare <b>%1</b> with <b>%2</b>: %3")
+                                .arg(a, b, comparisonProblem_.toHtmlEscaped().replace(QLatin1Char('\n'), "<br>")));
+        return;
+    }
+    const auto swatch = [](bool first) {
+        return QStringLiteral("<span style=\"color:%1\">&#9632;</span>")
+            .arg(QColor::fromRgb(imaging::comparisonColour(first)).name());
+    };
+    // The page, level and threshold in the caption, as "Show errors" has them.
+    if (caption->text().isEmpty()) {
+        caption->setText(QStringLiteral("%1, %2, threshold %3")
+                             .arg(QFile::decodeName(subject_.page.c_str()), levelText(subject_.level))
+                             .arg(shownA_->threshold()));
+        caption->setToolTip(caption->text());
+    }
+    comparison->setToolTip(QStringLiteral("Ground-truth regions that %1 matches one to one and %2 does not (blue), "
+                                          "and the other way round (orange)")
+                               .arg(participantText(subject_.workspace.resultsParticipant()), participantText(*other_)));
+    // One pass of arg(): a name holding "%1" stays as it is.
+    comparison->setText(QStringLiteral("Regions matched one to one by one side only:<br>"
+                                       "%1 <b>%2</b> only: %3&nbsp;&nbsp;&nbsp;&nbsp; %4 <b>%5</b> only: %6")
+                            .arg(swatch(true), a, QString::number(difference_->firstOnly.size()), swatch(false), b,
+                                 QString::number(difference_->secondOnly.size())));
+}
+
 void DiagnosisPanel::showView() {
+    if (other_) {
+        if (comparisonView_.isNull())
+            display_->clearViewInstead();
+        else
+            display_->setViewInstead(comparisonView_);
+        return;
+    }
     if (!diagnosis_ || errorView_.isNull()) {
         display_->clearViewInstead();
         return;
@@ -534,6 +720,10 @@ void DiagnosisPanel::problemSelected() {
 }
 
 void DiagnosisPanel::hoverAt(QPoint pixel) {
+    if (other_ && difference_ && shownA_ && shownB_ && gtMap_) {
+        hoverComparison(pixel);
+        return;
+    }
     if (!diagnosis_ || !gtMap_ || !rsMap_) return;
     const LabelMap& gt = *gtMap_;
     const LabelMap& rs = *rsMap_;
@@ -560,8 +750,29 @@ void DiagnosisPanel::hoverAt(QPoint pixel) {
     underCursor->setText(lines.join(QLatin1Char('\n')));
 }
 
+// The ground-truth region there and what each participant made of it.
+void DiagnosisPanel::hoverComparison(QPoint pixel) {
+    const LabelMap& gt = *gtMap_;
+    if (pixel.x() < 0 || pixel.y() < 0 || pixel.x() >= gt.width() || pixel.y() >= gt.height()) {
+        hoverLeft();
+        return;
+    }
+    const std::int32_t g = gt.at(pixel.x(), pixel.y());
+    const std::optional<RegionDiagnosis> a = shownA_->findGt(g);
+    const std::optional<RegionDiagnosis> b = shownB_->findGt(g);
+    QStringList lines{QStringLiteral("Under the cursor, x %1 y %2:").arg(pixel.x()).arg(pixel.y())};
+    if (!a) {
+        lines << QStringLiteral("Ground truth: none");
+    } else {
+        lines << QStringLiteral("Ground truth %1: %2 px").arg(a->label).arg(a->area);
+        lines << QStringLiteral("%1: %2").arg(participantText(subject_.workspace.resultsParticipant()), statusText(a->status));
+        lines << QStringLiteral("%1: %2").arg(participantText(*other_), b ? statusText(b->status) : QStringLiteral("none"));
+    }
+    underCursor->setText(lines.join(QLatin1Char('\n')));
+}
+
 void DiagnosisPanel::hoverLeft() {
-    if (diagnosis_) underCursor->setText(QStringLiteral("Under the cursor: move the pointer over the page."));
+    if (diagnosis_ || (other_ && difference_)) underCursor->setText(QStringLiteral("Under the cursor: move the pointer over the page."));
 }
 
 }  // namespace corvanel::app

@@ -2,6 +2,7 @@
 
 #include "eval/diagnosis.h"
 #include "eval/evaluate.h"
+#include "imaging/errorview.h"
 #include "run/workspace.h"
 
 #include <QFrame>
@@ -77,6 +78,21 @@ public:
     void hoverAt(QPoint pixel);
     void hoverLeft();
 
+    // Compares the participant shown with `other` on the page, at the same
+    // level, threshold and pixels: the view shows the ground-truth regions
+    // either matches one to one and the other does not. It ends when the
+    // page, the level or the participant shown changes.
+    void compareWith(const Participant& other);
+    void stopComparing();
+    bool comparing() const { return other_.has_value(); }
+    const std::optional<Participant>& comparedWith() const { return other_; }
+    // The comparison at the current threshold; null when there is none
+    // (also while it is being made); `comparisonProblem` says why.
+    const imaging::MatchDifference* difference() const { return difference_ ? &*difference_ : nullptr; }
+    const QString& comparisonProblem() const { return comparisonProblem_; }
+    // The picture the display shows while comparing; null when none.
+    const QImage& comparisonView() const { return comparisonView_; }
+
     QCheckBox* showErrors;
     QLabel* caption;        // page, level and threshold
     QTableWidget* legend;   // "Error legend": one row a status, counts of both sides
@@ -84,6 +100,7 @@ public:
     QProgressBar* progress; // while the page is evaluated
     QPushButton* cancel;    // stops that and unticks "Show errors"
     QLabel* underCursor;    // "Under the cursor"
+    QLabel* comparison;     // the two counts, only while comparing
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,8 +114,11 @@ private:
     void deliver(const std::shared_ptr<Job>& job);
     void show(Outcome outcome);
     void showDiagnosis();
+    void showComparison();
     void showView();
+    void dropComparison();
     void problemSelected();
+    void hoverComparison(QPoint pixel);
     void fitParent();
 
     imaging::ImageControl* display_;
@@ -116,6 +136,15 @@ private:
     QString problem_;
     QImage errorView_;
     int counts_[2][kRegionStatusCount] = {};
+
+    // The comparison: whom with, the other's page as last read, and what is shown.
+    std::optional<Participant> other_;
+    std::shared_ptr<const PageDiagnosis> otherRead_;
+    std::optional<Subject> otherFrom_;
+    std::shared_ptr<const PageDiagnosis> shownA_, shownB_;  // at the threshold shown
+    std::optional<imaging::MatchDifference> difference_;
+    QString comparisonProblem_;
+    QImage comparisonView_;
 
     // The worker: one job at a time, the latest asked for; a job no longer
     // current is cancelled and its outcome dropped.

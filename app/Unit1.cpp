@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -216,6 +217,14 @@ void TForm1::buildTopStrip() {
                                                  {1048, 16, 121, 25});
     OpenWorkspaceButton->setShortcut(QKeySequence::Open);
     OpenWorkspaceButton->setToolTip(QStringLiteral("Open another workspace (Ctrl+O)"));
+    // Where the hidden "New Dat Files" group lies: the strip has no other room.
+    CompareButton = captioned<QPushButton>(Panel1, "CompareButton", QStringLiteral("Compare with..."), {944, 16, 97, 25});
+    CompareButton->setToolTip(
+        QStringLiteral("Show the ground-truth regions that the participant of \"Results of\" or another one matches "
+                       "one to one and the other does not"));
+    CompareMenu = new QMenu(CompareButton);
+    CompareMenu->setObjectName(QStringLiteral("CompareMenu"));
+    CompareButton->setMenu(CompareMenu);
 
     GroupBox4 = captioned<QGroupBox>(Panel1, "GroupBox4", QStringLiteral("New Dat Files"), {944, 8, 97, 41});
     CheckBox3 = captioned<QCheckBox>(GroupBox4, "CheckBox3", QStringLiteral("Read Ix,Iy"), {13, 16, 76, 17});
@@ -351,6 +360,7 @@ void TForm1::bindEvents() {
     connect(Button7, &QPushButton::clicked, this, &TForm1::Button7Click);
     connect(OpenWorkspaceButton, &QPushButton::clicked, this, &TForm1::OpenWorkspaceClick);
     connect(ParticipantBox, &QComboBox::currentIndexChanged, this, &TForm1::ParticipantBoxChange);
+    connect(CompareMenu, &QMenu::aboutToShow, this, &TForm1::fillCompareMenu);
     connect(LabeledEdit13, &QLineEdit::textChanged, this, [this] { updateDiagnosis(); });
 
     // Keyboard and mouse both change the selection; a press on the entry that
@@ -488,9 +498,27 @@ void TForm1::fillParticipants() {
         for (const Participant& p : participants_) ParticipantBox->addItem(QFile::decodeName(p.name.c_str()));
     }
     ParticipantBox->setEnabled(!participants_.empty());
+    CompareButton->setEnabled(participants_.size() > 1);
     // results/ when it holds any, else the first participant.
     if (!participants_.empty() && workspace_.resultsFolder() != participants_.front().folder)
         workspace_.setResultsFolder(participants_.front().folder);
+}
+
+void TForm1::fillCompareMenu() {
+    CompareMenu->clear();
+    const std::optional<Participant>& compared = Diagnosis->comparedWith();
+    for (const Participant& p : participants_) {
+        if (p.folder == workspace_.resultsFolder()) continue;
+        QAction* action = CompareMenu->addAction(QFile::decodeName(p.name.c_str()));
+        action->setCheckable(true);
+        action->setChecked(compared && compared->folder == p.folder);
+        connect(action, &QAction::triggered, this, [this, p] { Diagnosis->compareWith(p); });
+    }
+    if (compared) {
+        CompareMenu->addSeparator();
+        connect(CompareMenu->addAction(QStringLiteral("Stop comparing")), &QAction::triggered, Diagnosis,
+                &DiagnosisPanel::stopComparing);
+    }
 }
 
 void TForm1::ParticipantBoxChange() {

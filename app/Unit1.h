@@ -22,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 
@@ -124,6 +125,10 @@ public:
     QGroupBox* ParticipantGroup;
     QComboBox* ParticipantBox;
     QPushButton* OpenWorkspaceButton;
+    // Its menu lists the other participants: the page then shows the
+    // ground-truth regions only one of the two matches one to one.
+    QPushButton* CompareButton;
+    QMenu* CompareMenu;
 
     QListWidget* FileListBox1;
     imaging::ImageControl* ImagXpress7_1;
@@ -181,6 +186,7 @@ private:
     void bindEvents();
     void fillFileList();
     void fillParticipants();
+    void fillCompareMenu();
     void setTitle();
     void userSelected(int row);
     void showSplash();

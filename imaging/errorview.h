@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace corvanel::imaging {
 
@@ -38,11 +39,8 @@ public:
     QImage finish() { return std::move(out_); }
 
 private:
-    void inkRow(int y);
-
     const PageDiagnosis& diagnosis_;
-    QImage page_;  // Format_Mono or Format_Grayscale8; null when not drawn
-    int inkBit_ = 1;
+    bool drawn_ = false;  // the page was drawn under the regions
     QImage out_;
     std::size_t fed_ = 0;
     std::int32_t lastGt_ = 0, lastRs_ = 0;
@@ -51,5 +49,21 @@ private:
 
 // The same on whole maps of one size.
 QImage paintErrorView(const QImage& page, const LabelMap& gt, const LabelMap& rs, const PageDiagnosis& diagnosis);
+
+// Two participants' diagnoses of one page side by side: the ground-truth
+// labels, ascending, that one matches one to one and the other does not.
+struct MatchDifference {
+    std::vector<std::int32_t> firstOnly, secondOnly;
+};
+// Both diagnoses must come from the same ground truth.
+MatchDifference matchDifference(const PageDiagnosis& first, const PageDiagnosis& second);
+
+// Okabe-Ito blue for the first participant, orange for the second.
+QRgb comparisonColour(bool first);
+
+// The comparison view: the page faded as in the error view, with the pixels
+// of the first's regions in its colour and the second's in its own, full on
+// ink and tinted on paper; every other ground-truth region stays faded ink.
+QImage paintComparisonView(const QImage& page, const LabelMap& gt, const MatchDifference& difference);
 
 }  // namespace corvanel::imaging

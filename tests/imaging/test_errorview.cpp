@@ -49,5 +49,37 @@ TEST(ErrorView, ErrorsWinOverMatchesInkShowsFullAndPaperTinted) {
     EXPECT_EQ(alone.pixel(7, 0), qRgb(255, 255, 255));
 }
 
+TEST(ComparisonView, EachSidesOwnOneToOneMatchesInItsColourTheRestFaded) {
+    // Ground truth 1 to 4. The first matches 1 and 2 one to one; the second
+    // 2 and 3, and merges 1 with 4.
+    const LabelMap gt = row({1, 1, 2, 2, 3, 3, 4, 4, 0});
+    const LabelMap first = row({5, 5, 6, 6, 0, 0, 0, 7, 0});
+    const LabelMap second = row({8, 8, 6, 6, 3, 3, 8, 8, 0});
+    const PageEvaluation a = evaluateMaps(gt, first, 90, Weights{}, true);
+    const PageEvaluation b = evaluateMaps(gt, second, 90, Weights{}, true);
+    ASSERT_TRUE(a.diagnosis && b.diagnosis);
+    const MatchDifference d = matchDifference(*a.diagnosis, *b.diagnosis);
+    EXPECT_EQ(d.firstOnly, std::vector<std::int32_t>{1});
+    EXPECT_EQ(d.secondOnly, std::vector<std::int32_t>{3});
+    const MatchDifference swapped = matchDifference(*b.diagnosis, *a.diagnosis);
+    EXPECT_EQ(swapped.firstOnly, d.secondOnly);
+    EXPECT_EQ(swapped.secondOnly, d.firstOnly);
+
+    // Ink under 0, 2, 5, 6 and the unlabelled 8; the rest is paper.
+    QImage page(9, 1, QImage::Format_Grayscale8);
+    page.fill(255);
+    for (int x : {0, 2, 5, 6, 8}) page.setPixel(x, 0, qRgb(0, 0, 0));
+    const QImage view = paintComparisonView(page, gt, d);
+    ASSERT_EQ(view.size(), QSize(9, 1));
+    const QRgb blue = qRgb(0, 114, 178), orange = qRgb(230, 159, 0), white = qRgb(255, 255, 255),
+               grey = qRgb(185, 185, 185);
+    EXPECT_EQ(comparisonColour(true), blue);
+    EXPECT_EQ(comparisonColour(false), orange);
+    auto tint = [](QRgb c) { return qRgb((qRed(c) * 35 + 255 * 65) / 100, (qGreen(c) * 35 + 255 * 65) / 100,
+                                         (qBlue(c) * 35 + 255 * 65) / 100); };
+    const QRgb want[] = {blue, tint(blue), grey, white, tint(orange), orange, grey, white, grey};
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(view.pixel(x, 0), want[x]) << x;
+}
+
 }  // namespace
 }  // namespace corvanel::imaging
