@@ -58,6 +58,11 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
     return std::nullopt;
 }
 
+// The plot as the services ask for it, without a caption.
+std::string writeUncaptionedPlot(const fs::path& file, const std::vector<Curve>& curves) {
+    return writePlot(file, curves);
+}
+
 }  // namespace
 
 }  // namespace corvanel::cli
@@ -66,8 +71,8 @@ extern "C" __attribute__((visibility("default"))) const corvanel::cli::QtParts* 
     using namespace corvanel;
     static const cli::QtParts parts = [] {
         imaging::quietImageLibraries();
-        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins,
-                             imaging::readGreyImage};
+        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writeUncaptionedPlot,
+                             imaging::loadImagePlugins, imaging::readGreyImage};
     }();
     return &parts;
 }
