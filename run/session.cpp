@@ -55,7 +55,8 @@ private:
 
 // The error image of a page just evaluated, from the maps it was evaluated from.
 ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page) {
-    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, &page.request, &page.evaluation};
+    return {*job.outputs.errorImages, ws.pageImage(page.name), s.level, &page.request, &page.evaluation,
+            ws.resultsParticipant().name, s.threshold};
 }
 
 RunHooks hooksFor(const Job& job, const Services& services, const Console& console) {
