@@ -2,24 +2,23 @@
 
 #include "run/files.h"
 
-#include <QApplication>
 #include <QBuffer>
-#include <QChart>
-#include <QGraphicsScene>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QPainter>
-#include <QSvgGenerator>
-#include <QValueAxis>
+#include <QSvgRenderer>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string_view>
 
@@ -28,11 +27,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Okabe-Ito: tells the curves apart for colour-blind readers too.
+// Okabe-Ito without its yellow, too faint on white, and Paul Tol's wine for an
+// eighth: told apart with any colour vision. A participant a colour, in order.
 constexpr std::array<QRgb, 8> kPalette = {0x0072B2, 0xE69F00, 0x009E73, 0xCC79A7,
-                                          0xD55E00, 0x56B4E9, 0xF0E442, 0x000000};
-constexpr std::array<Qt::PenStyle, 5> kStyles = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine,
-                                                  Qt::DashDotDotLine};
+                                          0x56B4E9, 0xD55E00, 0x000000, 0x882255};
 
 struct Rate {
     const char* title;
@@ -53,63 +51,195 @@ void onlySeriousMessages(QtMsgType type, const QMessageLogContext& context, cons
     else std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// Qt Charts draws through QGraphicsWidget, which needs a QApplication. A
-// program without an application object gets one for the call, offscreen
-// unless the environment names a platform.
+// An offscreen application: nothing is shown, so no display is needed.
+// QCoreApplication calls setlocale(LC_ALL, ""); the caller's printf must not change.
+std::unique_ptr<QGuiApplication> makeApplication() {
+    const char* locale = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = locale != nullptr ? locale : "C";
+    // The application keeps argc and argv for its lifetime and takes out the arguments it reads.
+    static int argc;
+    static char name[] = "corvanel-eval", platform[] = "-platform", offscreen[] = "offscreen";
+    static char* argv[4];
+    argc = 3;
+    argv[0] = name, argv[1] = platform, argv[2] = offscreen, argv[3] = nullptr;
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    std::setlocale(LC_ALL, saved.c_str());
+    return app;
+}
+
+bool usable() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+// A program without an application object gets one for the call.
 class ApplicationScope {
 public:
     ApplicationScope() {
         if (QCoreApplication::instance() != nullptr) return;
-        // QCoreApplication calls setlocale(LC_ALL, ""); the caller's printf must not change.
-        const char* locale = std::setlocale(LC_ALL, nullptr);
-        savedLocale_ = locale != nullptr ? locale : "C";
-        args_ = {"corvanel-eval"};
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) args_.insert(args_.end(), {"-platform", "offscreen"});
-        for (std::string& arg : args_) argv_.push_back(arg.data());
-        argv_.push_back(nullptr);
-        argc_ = static_cast<int>(args_.size());
         previousHandler = qInstallMessageHandler(onlySeriousMessages);
-        app_ = std::make_unique<QApplication>(argc_, argv_.data());
+        app_ = makeApplication();
     }
     ~ApplicationScope() {
         if (!app_) return;
         app_.reset();
         qInstallMessageHandler(previousHandler);
-        std::setlocale(LC_ALL, savedLocale_.c_str());
     }
     ApplicationScope(const ApplicationScope&) = delete;
     ApplicationScope& operator=(const ApplicationScope&) = delete;
 
-    static bool usable() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
-
 private:
-    std::string savedLocale_;
-    std::vector<std::string> args_;  // QApplication keeps argc and argv for its lifetime
-    std::vector<char*> argv_;
-    int argc_ = 0;
-    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<QGuiApplication> app_;
 };
 
-QFont pixelFont(int pixels, bool bold = false) {
-    // Pixel sizes: the layout and every output device agree whatever their resolution.
+// ---- Text in SVG
+
+// The families, best first: Liberation Sans has Arial's metrics, which the
+// layout is measured with. Qt's SVG reader takes one family, not a list.
+constexpr const char* kFontFamilies = "Liberation Sans, Arial, Helvetica, sans-serif";
+constexpr const char* kQtFontFamily = "Liberation Sans";
+
+QFont textFont(int pixels, bool bold) {
     QFont font;
+    font.setFamilies({"Liberation Sans", "Arial", "Helvetica"});
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
 }
 
-QString curveName(const Curve& curve) {
-    QStringList parts;
-    if (!curve.participant.empty()) parts << QString::fromStdString(curve.participant);
-    if (!curve.level.empty()) parts << QString::fromStdString(curve.level);
-    return parts.join(", ");
+double textWidth(const std::string& text, int pixels, bool bold = false) {
+    return QFontMetricsF(textFont(pixels, bold)).horizontalAdvance(QString::fromStdString(text));
 }
 
-QPen curvePen(std::size_t index) {
-    QPen pen(QColor(kPalette[index % kPalette.size()]), 2);
-    pen.setStyle(kStyles[(index / kPalette.size()) % kStyles.size()]);
-    return pen;
+// A coordinate to a tenth of a pixel, whatever the C locale.
+std::string num(double v) {
+    std::array<char, 32> buf{};
+    const double rounded = std::round(v * 10) / 10;
+    const auto end = std::to_chars(buf.data(), buf.data() + buf.size(), rounded == 0 ? 0.0 : rounded,
+                                   std::chars_format::fixed, 1)
+                         .ptr;
+    std::string s(buf.data(), end);
+    if (s.ends_with(".0")) s.resize(s.size() - 2);
+    return s;
 }
+
+// Character data and attribute values; control characters have no place in XML.
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            if (static_cast<unsigned char>(c) >= 0x20) out += c;
+        }
+    }
+    return out;
+}
+
+std::string colourText(QRgb c) {
+    std::array<char, 8> buf{};
+    std::snprintf(buf.data(), buf.size(), "#%06X", static_cast<unsigned>(c & 0xFFFFFF));
+    return buf.data();
+}
+
+void text(std::string& svg, double x, double y, std::string_view content, std::string_view attributes = {}) {
+    svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"";
+    if (!attributes.empty()) (svg += ' ') += attributes;
+    svg += '>';
+    svg += escaped(content);
+    svg += "</text>\n";
+}
+
+// Greedy lines of at most `width` pixels, broken at spaces.
+std::vector<std::string> wrapped(const std::string& content, double width, int pixels, bool bold) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t at = 0;
+    while (at < content.size()) {
+        std::size_t end = content.find(' ', at);
+        if (end == std::string::npos) end = content.size();
+        const std::string word = content.substr(at, end - at);
+        at = end + 1;
+        if (word.empty()) continue;
+        const std::string longer = line.empty() ? word : line + " " + word;
+        if (!line.empty() && textWidth(longer, pixels, bold) > width) {
+            lines.push_back(line);
+            line = word;
+        } else {
+            line = longer;
+        }
+    }
+    if (!line.empty() || lines.empty()) lines.push_back(line);
+    return lines;
+}
+
+// ---- How each curve looks
+
+enum class Marker { None, Circle, Square, Triangle, Diamond };
+
+struct Look {
+    QRgb colour;
+    bool dashed;
+    bool dotted;
+    Marker marker;
+};
+
+// A colour a participant, in order of appearance; lines solid, words dashed,
+// any other level dotted. Past eight participants the colours come round
+// again with a marker on every point.
+std::vector<Look> looks(const std::vector<Curve>& curves) {
+    std::map<std::string, std::size_t> participants;
+    std::vector<Look> out;
+    for (const Curve& curve : curves) {
+        const std::size_t p = participants.try_emplace(curve.participant, participants.size()).first->second;
+        const std::size_t round = p / kPalette.size();
+        const Marker marker = round == 0 ? Marker::None : static_cast<Marker>(1 + (round - 1) % 4);
+        const bool words = curve.level == "words", lines = curve.level == "lines" || curve.level.empty();
+        out.push_back({kPalette[p % kPalette.size()], words, !words && !lines, marker});
+    }
+    return out;
+}
+
+std::string strokeOf(const Look& look) {
+    std::string s = "stroke=\"" + colourText(look.colour) + "\"";
+    if (look.dashed) s += " stroke-dasharray=\"7 4\"";
+    if (look.dotted) s += " stroke-dasharray=\"2 3\"";
+    return s;
+}
+
+// The marker's outline around (x, y), as path data.
+std::string markerPath(Marker marker, double x, double y) {
+    constexpr double r = 3.5;
+    switch (marker) {
+    case Marker::None: return {};
+    case Marker::Circle:
+        return "M" + num(x - r) + " " + num(y) + "a" + num(r) + " " + num(r) + " 0 1 0 " + num(2 * r) + " 0a" + num(r) +
+               " " + num(r) + " 0 1 0 " + num(-2 * r) + " 0z";
+    case Marker::Square:
+        return "M" + num(x - r) + " " + num(y - r) + "h" + num(2 * r) + "v" + num(2 * r) + "h" + num(-2 * r) + "z";
+    case Marker::Triangle:
+        return "M" + num(x) + " " + num(y - r - 1) + "L" + num(x + r + 0.5) + " " + num(y + r) + "L" + num(x - r - 0.5) +
+               " " + num(y + r) + "z";
+    case Marker::Diamond:
+        return "M" + num(x) + " " + num(y - r - 1) + "L" + num(x + r + 1) + " " + num(y) + "L" + num(x) + " " +
+               num(y + r + 1) + "L" + num(x - r - 1) + " " + num(y) + "z";
+    }
+    return {};
+}
+
+std::string curveName(const Curve& curve) {
+    std::string name = curve.participant;
+    if (!curve.participant.empty() && !curve.level.empty()) name += ", ";
+    return name + curve.level;
+}
+
+// ---- Axes
+
+struct Axis {
+    double lo, hi, step;
+    int decimals;
+    double at(double v, double from, double to) const { return from + (v - lo) / (hi - lo) * (to - from); }
+};
 
 // A tick step that leaves at most ten intervals over `span` thresholds.
 double thresholdStep(int span) {
@@ -119,7 +249,7 @@ double thresholdStep(int span) {
     return 25;
 }
 
-QValueAxis* thresholdAxis(const std::vector<Curve>& curves) {
+Axis thresholdAxis(const std::vector<Curve>& curves) {
     int lo = 100, hi = 0;
     for (const Curve& curve : curves) {
         for (const CurvePoint& p : curve.points) {
@@ -129,89 +259,179 @@ QValueAxis* thresholdAxis(const std::vector<Curve>& curves) {
     }
     if (lo > hi) lo = 0, hi = 100;  // nothing to draw: show the whole scale
     if (lo == hi) --lo, ++hi;       // one threshold: a point needs some room
-    auto* axis = new QValueAxis;
-    axis->setRange(lo, hi);
-    axis->setTickType(QValueAxis::TicksDynamic);
-    axis->setTickAnchor(0);
-    axis->setTickInterval(thresholdStep(hi - lo));
-    axis->setLabelFormat("%d");
-    axis->setTitleText("Threshold (%)");
-    return axis;
+    return {static_cast<double>(lo), static_cast<double>(hi), thresholdStep(hi - lo), 0};
 }
 
-QValueAxis* rateAxis(const Rate& rate) {
-    auto* axis = new QValueAxis;
-    axis->setRange(0, 100);
-    axis->setTickCount(6);
-    axis->setMinorTickCount(1);
-    axis->setLabelFormat("%d");
-    axis->setTitleText(rate.axis);
-    return axis;
-}
-
-// One chart per rate. A curve is a run of line series split where the rate is
-// undefined, so gaps stay gaps; only its first series is in the legend.
-QChart* rateChart(const Rate& rate, const std::vector<Curve>& curves) {
-    auto* chart = new QChart;
-    chart->setTitle(rate.title);
-    chart->setTitleFont(pixelFont(15, true));
-    chart->setBackgroundRoundness(0);
-    chart->setMargins(QMargins(6, 6, 6, 6));
-    QLegend* legend = chart->legend();
-    legend->setAlignment(Qt::AlignRight);
-    legend->setFont(pixelFont(12));
-    legend->setMarkerShape(QLegend::MarkerShapeFromSeries);
-
-    QValueAxis* x = thresholdAxis(curves);
-    QValueAxis* y = rateAxis(rate);
-    for (QValueAxis* axis : {x, y}) {
-        axis->setLabelsFont(pixelFont(12));
-        axis->setTitleFont(pixelFont(13));
-    }
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-
-    for (std::size_t c = 0; c < curves.size(); ++c) {
-        const QPen pen = curvePen(c);
-        const auto addSeries = [&](bool inLegend) {
-            auto* series = new QLineSeries;
-            series->setPen(pen);
-            series->setName(curveName(curves[c]));
-            chart->addSeries(series);
-            series->attachAxis(x);
-            series->attachAxis(y);
-            if (!inLegend) {
-                for (QLegendMarker* marker : legend->markers(series)) marker->setVisible(false);
+// The data's range and a little more on either side, within 0 to 100, ends
+// on ticks: curves crowded near 100 get the whole chart.
+Axis rateAxis(const Rate& rate, const std::vector<Curve>& curves) {
+    double lo = 100, hi = 0;
+    for (const Curve& curve : curves) {
+        for (const CurvePoint& p : curve.points) {
+            if (const std::optional<double>& v = p.*rate.value) {
+                lo = std::min(lo, std::clamp(*v, 0.0, 100.0));
+                hi = std::max(hi, std::clamp(*v, 0.0, 100.0));
             }
-            return series;
+        }
+    }
+    if (lo > hi) return {0, 100, 20, 0};
+    const double margin = std::max(0.06 * (hi - lo), 0.5);
+    lo = std::max(0.0, lo - margin);
+    hi = std::min(100.0, hi + margin);
+    double step = 20;
+    for (const double s : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0}) {
+        if ((std::ceil(hi / s - 1e-9) - std::floor(lo / s + 1e-9)) <= 8) {
+            step = s;
+            break;
+        }
+    }
+    lo = std::max(0.0, std::floor(lo / step + 1e-9) * step);
+    hi = std::min(100.0, std::ceil(hi / step - 1e-9) * step);
+    return {lo, hi, step, step < 1 ? 1 : 0};
+}
+
+std::vector<double> ticks(const Axis& axis) {
+    std::vector<double> out;
+    const auto first = static_cast<long>(std::ceil(axis.lo / axis.step - 1e-9));
+    const auto last = static_cast<long>(std::floor(axis.hi / axis.step + 1e-9));
+    for (long k = first; k <= last; ++k) out.push_back(static_cast<double>(k) * axis.step);
+    return out;
+}
+
+std::string tickLabel(double v, int decimals) {
+    std::array<char, 32> buf{};
+    const auto end = std::to_chars(buf.data(), buf.data() + buf.size(), v, std::chars_format::fixed, decimals).ptr;
+    return std::string(buf.data(), end);
+}
+
+// ---- The picture
+
+constexpr double kMargin = 16;
+constexpr int kCaptionPixels = 16, kCaptionLine = 21;
+constexpr int kLegendPixels = 12, kLegendLine = 19;
+constexpr double kSample = 34;  // a legend entry's line
+
+struct Layout {
+    std::vector<std::string> caption;
+    std::size_t columns = 1;
+    double columnWidth = 0;
+    double legendTop = 0, chartsTop = 0;
+    int height = 0;
+};
+
+Layout layout(const std::vector<Curve>& curves, const std::string& caption) {
+    Layout l;
+    l.caption = wrapped(caption, kPlotWidth - 2 * kMargin, kCaptionPixels, true);
+    l.legendTop = 12 + static_cast<double>(l.caption.size()) * kCaptionLine + 6;
+    double widest = 0;
+    std::map<std::string, int> levels;
+    for (const Curve& curve : curves) {
+        widest = std::max(widest, textWidth(curveName(curve), kLegendPixels));
+        levels.emplace(curve.level, 0);
+    }
+    l.columnWidth = kSample + 8 + widest + 24;
+    const double room = kPlotWidth - 2 * kMargin;
+    l.columns = std::max<std::size_t>(1, static_cast<std::size_t>(room / l.columnWidth));
+    // A participant's levels side by side, when a row holds them all.
+    if (const std::size_t k = levels.size(); k > 1 && l.columns >= k) l.columns -= l.columns % k;
+    l.columns = std::min(l.columns, std::max<std::size_t>(1, curves.size()));
+    const std::size_t rows = (curves.size() + l.columns - 1) / l.columns;
+    l.chartsTop = l.legendTop + static_cast<double>(rows) * kLegendLine + 4;
+    l.height = static_cast<int>(std::ceil(l.chartsTop)) + 3 * kPlotChartHeight;
+    return l;
+}
+
+void legend(std::string& svg, const Layout& l, const std::vector<Curve>& curves, const std::vector<Look>& look) {
+    svg += "<g font-size=\"" + std::to_string(kLegendPixels) + "\">\n";
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        const double x = kMargin + static_cast<double>(c % l.columns) * l.columnWidth;
+        const double y = l.legendTop + static_cast<double>(c / l.columns) * kLegendLine + kLegendLine / 2.0;
+        svg += "<path d=\"M" + num(x) + " " + num(y) + "h" + num(kSample) + "\" " + strokeOf(look[c]) +
+               " stroke-width=\"2\" fill=\"none\"/>\n";
+        if (look[c].marker != Marker::None)
+            svg += "<path d=\"" + markerPath(look[c].marker, x + kSample / 2, y) + "\" fill=\"" +
+                   colourText(look[c].colour) + "\"/>\n";
+        text(svg, x + kSample + 8, y + 4, curveName(curves[c]));
+    }
+    svg += "</g>\n";
+}
+
+void chart(std::string& svg, double top, const Rate& rate, const std::vector<Curve>& curves,
+           const std::vector<Look>& look, const Axis& x) {
+    const Axis y = rateAxis(rate, curves);
+    const double left = 64, right = kPlotWidth - 24, plotTop = top + 34, plotBottom = top + kPlotChartHeight - 46;
+    const auto X = [&](double t) { return x.at(t, left, right); };
+    const auto Y = [&](double v) { return y.at(v, plotBottom, plotTop); };
+
+    svg += "<g>\n";
+    text(svg, left, top + 20, rate.title, "font-size=\"14\" font-weight=\"bold\"");
+    std::string grid;
+    for (const double v : ticks(y)) grid += "M" + num(left) + " " + num(Y(v)) + "H" + num(right);
+    for (const double t : ticks(x)) grid += "M" + num(X(t)) + " " + num(plotTop) + "V" + num(plotBottom);
+    svg += "<path d=\"" + grid + "\" stroke=\"#E3E3E3\" stroke-width=\"1\" fill=\"none\"/>\n";
+    svg += "<rect x=\"" + num(left) + "\" y=\"" + num(plotTop) + "\" width=\"" + num(right - left) + "\" height=\"" +
+           num(plotBottom - plotTop) + "\" stroke=\"#7A7A7A\" stroke-width=\"1\" fill=\"none\"/>\n";
+    svg += "<g class=\"rate-ticks\" font-size=\"12\" fill=\"#333333\">\n";
+    for (const double v : ticks(y)) text(svg, left - 6, Y(v) + 4, tickLabel(v, y.decimals), "text-anchor=\"end\"");
+    svg += "</g>\n<g class=\"threshold-ticks\" font-size=\"12\" fill=\"#333333\">\n";
+    for (const double t : ticks(x)) text(svg, X(t), plotBottom + 16, tickLabel(t, 0), "text-anchor=\"middle\"");
+    svg += "</g>\n";
+    text(svg, (left + right) / 2, plotBottom + 36, "Threshold (%)", "font-size=\"13\" text-anchor=\"middle\"");
+    const double mid = (plotTop + plotBottom) / 2;
+    text(svg, 20, mid, rate.axis,
+         "font-size=\"13\" text-anchor=\"middle\" transform=\"rotate(-90 20 " + num(mid) + ")\"");
+
+    // A curve is one path, broken where the rate is undefined; a point
+    // with no defined neighbour has no line, so it gets a dot.
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        std::string d, marks, dots;
+        std::size_t run = 0;
+        double lastX = 0, lastY = 0;
+        const auto endRun = [&] {
+            if (run == 1) dots += markerPath(Marker::Circle, lastX, lastY);
+            run = 0;
         };
-        std::vector<QLineSeries*> runs = {addSeries(true)};
-        bool open = false;
         for (const CurvePoint& p : curves[c].points) {
             const std::optional<double>& v = p.*rate.value;
             if (!v) {
-                open = false;
+                endRun();
                 continue;
             }
-            if (!open && runs.back()->count() > 0) runs.push_back(addSeries(false));
-            open = true;
-            runs.back()->append(p.threshold, std::clamp(*v, 0.0, 100.0));
+            lastX = X(p.threshold), lastY = Y(std::clamp(*v, 0.0, 100.0));
+            d += (run == 0 ? "M" : "L") + num(lastX) + " " + num(lastY);
+            ++run;
+            marks += markerPath(look[c].marker, lastX, lastY);
         }
-        // A defined point between two undefined ones has no line: mark it.
-        for (QLineSeries* run : runs) {
-            if (run->count() == 1) {
-                run->setPointsVisible(true);
-                run->setMarkerSize(6);
-            }
-        }
+        endRun();
+        const std::string colour = colourText(look[c].colour);
+        svg += "<path class=\"curve\" d=\"" + d + "\" " + strokeOf(look[c]) +
+               " stroke-width=\"2\" stroke-linejoin=\"round\" fill=\"none\"/>\n";
+        if (!marks.empty()) svg += "<path d=\"" + marks + "\" fill=\"" + colour + "\"/>\n";
+        if (!dots.empty() && marks.empty()) svg += "<path d=\"" + dots + "\" fill=\"" + colour + "\"/>\n";
     }
-    return chart;
+    svg += "</g>\n";
 }
 
-int pictureHeight(std::size_t curves) {
-    // Each chart's legend lists every curve, about 22 px apiece.
-    const int perChart = 90 + 22 * static_cast<int>(std::min<std::size_t>(curves, 10000));
-    return std::max(kPlotMinHeight, 3 * perChart);
+std::string plotSvg(const std::vector<Curve>& curves, const std::string& caption, const char* fontFamily, int& height) {
+    const std::string heading = caption.empty() ? "FM, DR and RA against the threshold" : caption;
+    const Layout l = layout(curves, heading);
+    height = l.height;
+    const std::vector<Look> look = looks(curves);
+    const std::string w = std::to_string(kPlotWidth), h = std::to_string(l.height);
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + w + "\" height=\"" + h +
+                      "\" viewBox=\"0 0 " + w + " " + h + "\" font-family=\"" + fontFamily + "\">\n";
+    svg += "<title>" + escaped(heading) + "</title>\n";
+    svg += "<rect x=\"0\" y=\"0\" width=\"" + w + "\" height=\"" + h + "\" fill=\"#FFFFFF\"/>\n";
+    for (std::size_t i = 0; i < l.caption.size(); ++i)
+        text(svg, kMargin, 12 + kCaptionPixels + static_cast<double>(i) * kCaptionLine, l.caption[i],
+             "font-size=\"" + std::to_string(kCaptionPixels) + "\" font-weight=\"bold\"");
+    legend(svg, l, curves, look);
+    const Axis x = thresholdAxis(curves);
+    for (std::size_t i = 0; i < kRates.size(); ++i)
+        chart(svg, l.chartsTop + static_cast<double>(i) * kPlotChartHeight, kRates[i], curves, look, x);
+    svg += "</svg>\n";
+    return svg;
 }
 
 bool endsWithNoCase(const std::string& name, const std::string& suffix) {
@@ -222,56 +442,50 @@ bool endsWithNoCase(const std::string& name, const std::string& suffix) {
 
 }  // namespace
 
-std::string writePlot(const fs::path& file, const std::vector<Curve>& curves) {
+bool keepGuiApplication() {
+    if (QCoreApplication::instance() == nullptr) {
+        previousHandler = qInstallMessageHandler(onlySeriousMessages);
+        // Left to the end of the process: destroyed at exit, it would go after the fonts it holds.
+        static_cast<void>(makeApplication().release());
+    }
+    return usable();
+}
+
+std::string writePlot(const fs::path& file, const std::vector<Curve>& curves, const std::string& caption) {
     const std::string name = file.filename().string();
     const bool svg = endsWithNoCase(name, ".svg");
     if (!svg && !endsWithNoCase(name, ".png")) return "The plot file must end in .svg or .png: " + file.string();
-    const auto failed = [&](const QString& why) { return "Cannot write the plot " + file.string() + ": " + why.toStdString(); };
+    const auto failed = [&](const QString& why) {
+        return "Cannot write the plot " + file.string() + ": " + why.toStdString();
+    };
 
     ApplicationScope application;
-    if (!ApplicationScope::usable())
-        return failed("charts need a QApplication, and this program made another kind of application object");
+    if (!usable())
+        return failed("text needs a QGuiApplication, and this program made another kind of application object");
 
-    const int width = kPlotWidth;
-    const int height = pictureHeight(curves.size());
-    QGraphicsScene scene(0, 0, width, height);
-    for (std::size_t i = 0; i < kRates.size(); ++i) {
-        QChart* chart = rateChart(kRates[i], curves);
-        scene.addItem(chart);  // the scene owns it
-        const int top = static_cast<int>(i) * height / 3, bottom = static_cast<int>(i + 1) * height / 3;
-        chart->setGeometry(0, top, width, bottom - top);
-    }
-
+    int height = 0;
+    const std::string picture = plotSvg(curves, caption, svg ? kFontFamilies : kQtFontFamily, height);
     // Drawn in memory, then written by bytes: Qt's file names cannot hold a
     // path that is not UTF-8.
     QBuffer bytes;
-    bytes.open(QIODevice::WriteOnly);
-    if (svg) {
-        QSvgGenerator generator;
-        generator.setOutputDevice(&bytes);
-        generator.setSize(QSize(width, height));
-        generator.setViewBox(QRect(0, 0, width, height));
-        generator.setResolution(96);  // CSS pixels: the picture opens at its pixel size
-        generator.setTitle("Threshold curves");
-        QPainter painter;
-        if (!painter.begin(&generator)) return failed("the SVG writer did not start");
-        painter.fillRect(QRect(0, 0, width, height), Qt::white);
-        scene.render(&painter, QRectF(0, 0, width, height), scene.sceneRect());
-        painter.end();
-    } else {
-        QImage image(width, height, QImage::Format_RGB32);
+    if (!svg) {
+        QSvgRenderer renderer(QByteArray::fromStdString(picture));
+        if (!renderer.isValid()) return failed("the picture did not draw");
+        QImage image(kPlotWidth, height, QImage::Format_RGB32);
         if (image.isNull()) return failed("not enough memory");
         image.fill(Qt::white);
         QPainter painter(&image);
         painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
-        scene.render(&painter, QRectF(0, 0, width, height), scene.sceneRect());
+        renderer.render(&painter);
         painter.end();
+        bytes.open(QIODevice::WriteOnly);
         QImageWriter writer(&bytes, "png");
         if (!writer.write(image)) return failed(writer.errorString());
     }
-    const QByteArray& data = bytes.data();
-    if (const auto why = writeWholeFile(file, std::string_view(data.constData(), static_cast<std::size_t>(data.size()))))
-        return failed(QString::fromStdString(*why));
+    const QByteArray& png = bytes.data();
+    const std::string_view data =
+        svg ? std::string_view(picture) : std::string_view(png.constData(), static_cast<std::size_t>(png.size()));
+    if (const auto why = writeWholeFile(file, data)) return failed(QString::fromStdString(*why));
     return {};
 }
 

@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 
@@ -43,7 +44,14 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
             return true;
         }))
         return failed(toolLine(*error));
-    const QImage view = painter.finish();
+    // A picture for a page of its own: what it shows, and what each colour means.
+    // The application is made on the main thread (prepareMainThread); a worker cannot make it.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return failed("text needs a QGuiApplication, made on the main thread first");
+    const QString caption = QString::fromStdString(printableName(r.page.filename().string()) + " \u2014 " +
+                                                   printableName(r.participant) + ", " + levelName(r.level) +
+                                                   ", threshold " + std::to_string(r.threshold) + "%");
+    const QImage view = imaging::withLegend(painter.finish(), imaging::statusCounts(*e.diagnosis), caption);
     if (view.isNull()) return failed("not enough memory");
     QBuffer png;
     png.open(QIODevice::WriteOnly);
@@ -58,6 +66,13 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
     return std::nullopt;
 }
 
+// On the main thread before the workers: they decode images with Qt's
+// plugins and write error images' text, which needs an application object.
+void prepareMainThread() {
+    keepGuiApplication();
+    imaging::loadImagePlugins();
+}
+
 }  // namespace
 
 }  // namespace corvanel::cli
@@ -66,8 +81,8 @@ extern "C" __attribute__((visibility("default"))) const corvanel::cli::QtParts* 
     using namespace corvanel;
     static const cli::QtParts parts = [] {
         imaging::quietImageLibraries();
-        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot, imaging::loadImagePlugins,
-                             imaging::readGreyImage};
+        return cli::QtParts{imaging::readImageSizeWithQt, cli::writeErrorImage, cli::writePlot,
+                             cli::prepareMainThread, imaging::readGreyImage};
     }();
     return &parts;
 }

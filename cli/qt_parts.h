@@ -28,7 +28,8 @@ struct QtParts {
     // Writes the page's error view, whole or not at all; the failure when it could not.
     std::optional<Failure> (*writeErrorImage)(const ErrorImageRequest& request);
     // See plot.h.
-    std::string (*writePlot)(const std::filesystem::path& file, const std::vector<Curve>& curves);
+    std::string (*writePlot)(const std::filesystem::path& file, const std::vector<Curve>& curves,
+                             const std::string& caption);
     // Loads every image plugin, once; call it on the main thread.
     void (*loadImagePlugins)();
     // A page image decoded to grey, for its ink (imaging::readGreyImage).

@@ -48,7 +48,7 @@ int runRank(const Options& o, std::ostream& out, std::ostream& err, bool progres
     const auto& all = std::get<std::vector<Participant>>(participants);
     if (auto clash = overwritesAnInput(std::get<Job>(job), all, true)) return refuse(err, *clash);
     const StreamConsole console(out, err, progress);
-    return exitCode(runRanking(std::get<Job>(job), all, qtServices(mayNeedInk(std::get<Job>(job), all)), console.console()));
+    return exitCode(runRanking(std::get<Job>(job), all, qtServices(o.errorImages || mayNeedInk(std::get<Job>(job), all)), console.console()));
 }
 
 }  // namespace corvanel::cli

@@ -95,10 +95,11 @@ Services qtServices(bool imagesOnWorkers) {
         if (const QtParts* parts = qtParts()) return parts->writeErrorImage(r);
         return Failure{FailureKind::Output, r.target(), {}, {}, "error image", "no corvanel-eval-qt.so"};
     };
-    services.plot = [](const fs::path& file, const std::vector<Curve>& curves) -> std::optional<std::string> {
+    services.plot = [](const fs::path& file, const std::vector<Curve>& curves,
+                       const std::string& caption) -> std::optional<std::string> {
         const QtParts* parts = qtParts();
         if (!parts) return "Cannot write the plot " + file.string() + ": no corvanel-eval-qt.so";
-        std::string why = parts->writePlot(file, curves);
+        std::string why = parts->writePlot(file, curves, caption);
         if (why.empty()) return std::nullopt;
         return why;
     };

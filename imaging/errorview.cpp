@@ -1,8 +1,13 @@
 #include "imaging/errorview.h"
 
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace corvanel::imaging {
 
@@ -67,6 +72,23 @@ QImage fadedPage(const QImage& page, PageSize size, const QList<QRgb>& palette, 
         }
     }
     return out;
+}
+
+// A narrower picture would leave the legend's text no room.
+constexpr int kMinLegendWidth = 360;
+constexpr int kGreys = 16;  // black to white, for the legend's text
+
+QFont legendFont(int pixels, bool bold) {
+    QFont font;
+    font.setFamilies({"Liberation Sans", "Arial", "Helvetica"});
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QString legendName(RegionStatus status) {
+    return QString::fromLatin1(statusName(status).data(), static_cast<qsizetype>(statusName(status).size()))
+        .replace('_', ' ');
 }
 
 }  // namespace
@@ -177,6 +199,110 @@ QImage paintComparisonView(const QImage& page, const LabelMap& gt, const MatchDi
             }
             if (colour != 0) o[x] = static_cast<uchar>(colour + (o[x] == kPaper && drawn ? 1 : 0));
         }
+    }
+    return out;
+}
+
+StatusCounts statusCounts(const PageDiagnosis& diagnosis) {
+    StatusCounts counts;
+    for (const RegionDiagnosis& r : diagnosis.gt()) ++counts.gt[static_cast<std::size_t>(r.status)];
+    for (const RegionDiagnosis& r : diagnosis.result()) ++counts.result[static_cast<std::size_t>(r.status)];
+    return counts;
+}
+
+QImage withLegend(const QImage& view, const StatusCounts& counts, const QString& caption) {
+    if (view.isNull() || view.format() != QImage::Format_Indexed8) return {};
+    const int width = std::max(view.width(), kMinLegendWidth);
+    // Text that stays readable when the page is shown whole on a screen.
+    const int px = std::clamp(width / 52, 13, 120);
+    const QFont font = legendFont(px, false), bold = legendFont(px, true);
+    const QFontMetrics plain(font), strong(bold);
+    const int pad = std::max(6, px / 2), gap = px, swatch = (px * 3 + 2) / 4, afterSwatch = std::max(3, px / 3);
+    const int rule = std::max(1, px / 12), lineHeight = plain.lineSpacing(), room = width - 2 * pad;
+
+    // The legend's entries, flowed into lines; a side's name stays with its first entry.
+    struct Entry {
+        QString text;
+        int status = -1;  // a side's name
+        int width = 0, x = 0, line = 0;
+    };
+    std::vector<Entry> entries{{"Ground truth:"}};
+    for (const RegionStatus s : {RegionStatus::One2One, RegionStatus::Split, RegionStatus::Merged, RegionStatus::Missed}) {
+        const std::int64_t n = counts.gt[static_cast<std::size_t>(s)];
+        entries.push_back({legendName(s) + " " + QString::number(n), static_cast<int>(s)});
+    }
+    entries.push_back({"Result:"});
+    constexpr auto kFalseAlarm = static_cast<std::size_t>(RegionStatus::FalseAlarm);
+    entries.push_back({legendName(RegionStatus::FalseAlarm) + " " + QString::number(counts.result[kFalseAlarm]),
+                       static_cast<int>(kFalseAlarm)});
+    for (Entry& e : entries) e.width = (e.status >= 0 ? swatch + afterSwatch : 0) + plain.horizontalAdvance(e.text);
+    int x = 0, line = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        Entry& e = entries[i];
+        const int before = x == 0 ? 0 : e.status < 0 ? 2 * gap : gap;
+        const int needs = e.status < 0 && i + 1 < entries.size() ? e.width + gap + entries[i + 1].width : e.width;
+        if (x > 0 && x + before + needs > room) {
+            ++line;
+            x = 0;
+        }
+        e.x = x == 0 ? 0 : x + before;
+        e.line = line;
+        x = e.x + e.width;
+    }
+    const int captionHeight = strong.boundingRect(QRect(0, 0, room, 1 << 20), Qt::TextWordWrap, caption).height();
+    const int legendTop = rule + pad + captionHeight + pad / 2;
+    const int stripHeight = legendTop + (line + 1) * lineHeight + pad;
+
+    // The text drawn in grey levels, then given the picture's indices.
+    QImage strip(width, stripHeight, QImage::Format_RGB32);
+    if (strip.isNull()) return {};
+    strip.fill(Qt::white);
+    {
+        QPainter p(&strip);
+        p.fillRect(0, 0, width, rule, QColor(170, 170, 170));
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setPen(QColor(0, 0, 0));
+        p.setFont(bold);
+        p.drawText(QRect(pad, rule + pad, room, captionHeight), Qt::TextWordWrap, caption);
+        p.setFont(font);
+        for (const Entry& e : entries) {
+            const int textX = pad + e.x + (e.status >= 0 ? swatch + afterSwatch : 0);
+            p.drawText(QPoint(textX, legendTop + e.line * lineHeight + plain.ascent()), e.text);
+        }
+    }
+    QList<QRgb> greys;
+    for (int g = 0; g < kGreys; ++g) {
+        const int level = 255 * g / (kGreys - 1);
+        greys << qRgb(level, level, level);
+    }
+    const QImage text = strip.convertToFormat(QImage::Format_Indexed8, greys);
+
+    QList<QRgb> table = view.colorTable();
+    const auto swatchBase = static_cast<int>(table.size());
+    for (int s = 0; s < kRegionStatusCount; ++s) table << statusColour(static_cast<RegionStatus>(s));
+    const auto greyBase = static_cast<int>(table.size());
+    table << greys;
+    QImage out(width, view.height() + stripHeight, QImage::Format_Indexed8);
+    if (out.isNull()) return {};
+    out.setColorTable(table);
+    const auto rowBytes = static_cast<std::size_t>(view.width());
+    for (int y = 0; y < view.height(); ++y) {
+        uchar* o = out.scanLine(y);
+        std::memcpy(o, view.constScanLine(y), rowBytes);
+        std::memset(o + rowBytes, kPaper, static_cast<std::size_t>(width) - rowBytes);
+    }
+    for (int y = 0; y < stripHeight; ++y) {
+        const uchar* t = text.constScanLine(y);
+        uchar* o = out.scanLine(view.height() + y);
+        for (int i = 0; i < width; ++i) o[i] = static_cast<uchar>(greyBase + t[i]);
+    }
+    for (const Entry& e : entries) {
+        if (e.status < 0) continue;
+        // Centred on the capitals' height.
+        const int baseline = view.height() + legendTop + e.line * lineHeight + plain.ascent();
+        const int top = baseline - (plain.capHeight() + swatch + 1) / 2;
+        for (int y = top; y < top + swatch; ++y)
+            std::memset(out.scanLine(y) + pad + e.x, swatchBase + e.status, static_cast<std::size_t>(swatch));
     }
     return out;
 }

@@ -9,7 +9,9 @@
 
 #include <QImage>
 #include <QRgb>
+#include <QString>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -65,5 +67,21 @@ QRgb comparisonColour(bool first);
 // of the first's regions in its colour and the second's in its own, full on
 // ink and tinted on paper; every other ground-truth region stays faded ink.
 QImage paintComparisonView(const QImage& page, const LabelMap& gt, const MatchDifference& difference);
+
+// How many regions of each side have each status.
+struct StatusCounts {
+    std::array<std::int64_t, kRegionStatusCount> gt{}, result{};
+};
+StatusCounts statusCounts(const PageDiagnosis& diagnosis);
+
+// The view as a picture on its own: below it a strip with `caption` and a
+// legend, each status's colour, name and count (ground truth's statuses and
+// the result's false alarms). `view` is as ErrorViewPainter paints it; its
+// colour table comes first in the picture's, so the page's pixels keep their
+// indices, and the legend's swatches have entries of their own. The picture
+// is as wide as the view, or wider when the view is too narrow for the text.
+// Text needs a QGuiApplication; once there is one any thread may call this.
+// Null when the picture cannot be allocated.
+QImage withLegend(const QImage& view, const StatusCounts& counts, const QString& caption);
 
 }  // namespace corvanel::imaging

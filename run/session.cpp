@@ -41,11 +41,13 @@ public:
             fail();
         }
     }
+    // Under the caption of the boards, without the bootstrap's part.
     void plot(const Console& console, const Services& services, const fs::path& path,
-              const std::vector<SweepPoint>& points) {
+              const std::vector<SweepPoint>& points, BoardFacts facts) {
         std::vector<SweepPoint> named = points;
         for (SweepPoint& p : named) p.participant = printableName(p.participant);
-        if (auto why = services.plot(path, curves(named))) {
+        facts.draws = 0;
+        if (auto why = services.plot(path, curves(named), "FM, DR and RA against the threshold. " + boardCaption(facts))) {
             console.err(printableName(*why));
             fail();
         }
@@ -64,8 +66,9 @@ fs::path errorImageFolder(const Job& job, const std::string& participant, bool r
 // The error image of a page just evaluated, from the maps it was evaluated from.
 ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSettings& s, const PageOutcome& page,
                                bool ranking = false) {
-    return {errorImageFolder(job, ws.resultsParticipant().name, ranking), ws.pageImage(page.name), s.level,
-            &page.request, &page.evaluation};
+    const std::string participant = ws.resultsParticipant().name;
+    return {errorImageFolder(job, participant, ranking), ws.pageImage(page.name), s.level, &page.request,
+            &page.evaluation, participant, s.threshold};
 }
 
 RunHooks hooksFor(const Job& job, const Services& services, const Console& console, bool ranking = false) {
@@ -195,7 +198,7 @@ void writeSiteOf(const Job& job, SiteContent content, const std::vector<SweepPoi
         content.plot = "sweep.svg";
         std::error_code ec;
         fs::create_directories(*job.outputs.html, ec);
-        status.plot(console, services, *job.outputs.html / *content.plot, sweep);
+        status.plot(console, services, *job.outputs.html / *content.plot, sweep, content.facts);
     }
     if (auto failure = writeSite(*job.outputs.html, content)) {
         say(console, *failure);
@@ -249,7 +252,7 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv,
                      sweep.empty() ? csvTable(kPageColumns, csvRows) : csvTable(kSweepColumns, sweepRows(sweep, true)));
-    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep, boardFacts(job, 0));
     if (job.outputs.html) {
         Standing one;
         one.participant = ws.resultsParticipant();
@@ -313,6 +316,7 @@ RunStatus runRanking(const Job& job, const std::vector<Participant>& participant
             summarise(console, run, p.name + ": ");
             summariseSubmitted(console, run, p.name + ": ");
             if (job.strict && (skippedAny(run) || run.submitted < run.totals.pages)) status.fail();
+            if (run.afterPageFailed) status.fail();
             const std::vector<SweepPoint> points = sweepPoints(p.name, run, s.sweep);
             sweep.insert(sweep.end(), points.begin(), points.end());
         });
@@ -336,7 +340,7 @@ RunStatus runRanking(const Job& job, const std::vector<Participant>& participant
                                    : csvTable(kSweepColumns, sweepRows(sweep, true)));
     if (job.outputs.markdown)
         status.write(console, "Markdown file", *job.outputs.markdown, boardsText(ranking.standings, facts, true));
-    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep);
+    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep, facts);
     if (job.outputs.html) {
         SiteContent site{.facts = facts, .pages = ws.pages(), .standings = std::move(ranking.standings),
                          .rankedErrorImages = true};

@@ -7,6 +7,7 @@
 
 #include "run/runner.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -24,13 +25,15 @@ struct Console {
 };
 
 // What an error image is painted from: the page, the maps it was evaluated
-// from, and their evaluation with its diagnosis.
+// from, and their evaluation with its diagnosis; and what its caption says.
 struct ErrorImageRequest {
     std::filesystem::path folder;  // where <page>.<level>.errors.png goes
     std::filesystem::path page;    // the page image
     Level level = Level::Lines;
     const PageRequest* pixels = nullptr;  // what it was evaluated from
     const PageEvaluation* evaluation = nullptr;
+    std::string participant = {};  // the results' name, as its folder's bytes
+    std::int32_t threshold = 0;  // percent
 
     // FOLDER/<page name>.<lines|words>.errors.png
     std::filesystem::path target() const;
@@ -42,9 +45,11 @@ struct Services {
     // Writes an error image; the failure when it could not. Called on the
     // workers; needed only with Outputs::errorImages.
     std::function<std::optional<Failure>(const ErrorImageRequest&)> errorImage;
-    // Draws the sweep's curves into a file; why not, in a sentence, when it
-    // could not. Needed only with Outputs::plot.
-    std::function<std::optional<std::string>(const std::filesystem::path&, const std::vector<Curve>&)> plot;
+    // Draws the sweep's curves into a file under a caption; why not, in a
+    // sentence, when it could not. Needed only with Outputs::plot.
+    std::function<std::optional<std::string>(const std::filesystem::path&, const std::vector<Curve>&,
+                                             const std::string& caption)>
+        plot;
 };
 
 // The files a run writes besides what it prints.

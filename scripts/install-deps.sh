@@ -11,8 +11,7 @@ packages=(
   libpugixml-dev         # PAGE XML and ALTO ground truth
   libpng-dev             # PNG label images
   qt6-base-dev qt6-image-formats-plugins
-  qt6-charts-dev qt6-svg-dev  # corvanel-eval --plot
-  libqt6opengl6-dev      # Qt6Charts' CMake package needs Qt6OpenGL's, which qt6-charts-dev omits
+  qt6-svg-dev            # corvanel-eval --plot as PNG
   libtiff-dev            # group-4 pages for the imaging tests, which Qt cannot write
   fonts-liberation2      # Arial's metrics, which the windows' fixed layout expects
   fonts-dkg-handwriting fonts-bwht fonts-dancingscript fonts-breip fonts-femkeklaver fonts-rufscript

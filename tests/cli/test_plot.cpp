@@ -35,6 +35,9 @@ std::vector<Curve> twoCurves() {
     return {a, b};
 }
 
+// Where chart 0, 1 or 2 begins: they fill the picture's foot.
+int chartTop(const QImage& image, int chart) { return image.height() - (3 - chart) * kPlotChartHeight; }
+
 // By bytes: Qt's file names would lose a path that is not UTF-8.
 QImage loadImage(const fs::path& file) { return QImage::fromData(QByteArray::fromStdString(readBytes(file)), "PNG"); }
 
@@ -48,6 +51,55 @@ int countNear(const QImage& image, QRgb colour, int x0, int x1, int y0, int y1) 
                  std::abs(qBlue(p) - qBlue(colour)) < 40;
         }
     return n;
+}
+
+// What the tests read of an SVG plot: every text, and per chart its rate
+// axis's tick values and its paths in order.
+struct SvgPath {
+    QString cls, d, stroke, dash, fill;
+};
+struct SvgChart {
+    std::vector<double> rateTicks;
+    std::vector<SvgPath> paths;
+    std::vector<SvgPath> curves() const {
+        std::vector<SvgPath> out;
+        std::copy_if(paths.begin(), paths.end(), std::back_inserter(out),
+                     [](const SvgPath& p) { return p.cls == "curve"; });
+        return out;
+    }
+};
+struct SvgPlot {
+    std::vector<QString> texts;
+    QString title;
+    std::vector<SvgChart> charts;
+};
+
+SvgPlot readSvgPlot(const std::string& bytes) {
+    SvgPlot plot;
+    QXmlStreamReader xml(QByteArray::fromStdString(bytes));
+    int inTicks = 0;  // depth inside a rate-ticks group
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::EndElement && inTicks > 0 && xml.name() == QStringLiteral("g")) --inTicks;
+        if (token != QXmlStreamReader::StartElement) continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (xml.name() == QStringLiteral("g") && a.value("class") == QStringLiteral("rate-ticks")) {
+            plot.charts.emplace_back();
+            inTicks = 1;
+        } else if (xml.name() == QStringLiteral("path") && !plot.charts.empty()) {
+            plot.charts.back().paths.push_back({a.value("class").toString(), a.value("d").toString(),
+                                                a.value("stroke").toString(), a.value("stroke-dasharray").toString(),
+                                                a.value("fill").toString()});
+        } else if (xml.name() == QStringLiteral("title")) {
+            plot.title = xml.readElementText();
+        } else if (xml.name() == QStringLiteral("text")) {
+            const QString text = xml.readElementText().simplified();
+            plot.texts.push_back(text);
+            if (inTicks > 0) plot.charts.back().rateTicks.push_back(text.toDouble());
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return plot;
 }
 
 TEST(Plot, SvgIsWellFormedAndShowsCurvesAndAxes) {
@@ -78,7 +130,8 @@ TEST(Plot, SvgIsWellFormedAndShowsCurvesAndAxes) {
     }
     ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     const auto shown = [&](const char* text) { return std::count(texts.begin(), texts.end(), QString(text)); };
-    for (const char* legend : {"baseline, words", "other, lines"}) EXPECT_EQ(shown(legend), 3) << legend;
+    for (const char* legend : {"baseline, words", "other, lines"}) EXPECT_EQ(shown(legend), 1) << legend;
+    EXPECT_EQ(shown("FM, DR and RA against the threshold"), 1) << "the heading when there is no caption";
     EXPECT_EQ(shown("Threshold (%)"), 3);
     for (const char* axis : {"FM (%)", "DR (%)", "RA (%)"}) EXPECT_EQ(shown(axis), 1) << axis;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << "no temporary left";
@@ -91,10 +144,11 @@ TEST(Plot, PngHasThePictureSizeAndEachCurveInItsColour) {
     ASSERT_EQ(writePlot(file, twoCurves()), "") << "a second call in one process";
     const QImage image = loadImage(file);
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.size(), QSize(kPlotWidth, kPlotMinHeight));
-    // Every chart (a third of the height) shows both curves.
+    EXPECT_EQ(image.width(), kPlotWidth);
+    ASSERT_GT(image.height(), 3 * kPlotChartHeight);
+    // Every chart (the last three bands of the height) shows both curves.
     for (int chart = 0; chart < 3; ++chart) {
-        const int top = chart * kPlotMinHeight / 3, bottom = (chart + 1) * kPlotMinHeight / 3;
+        const int top = chartTop(image, chart), bottom = top + kPlotChartHeight;
         EXPECT_GT(countNear(image, 0x0072B2, 0, kPlotWidth, top, bottom), 100) << chart;
         EXPECT_GT(countNear(image, 0xE69F00, 0, kPlotWidth, top, bottom), 100) << chart;
     }
@@ -112,11 +166,84 @@ TEST(Plot, UndefinedPointIsAGapNotAZero) {
     ASSERT_EQ(writePlot(file, {curve}), "");
     const QImage image = loadImage(file);
     ASSERT_FALSE(image.isNull());
-    const int h = kPlotMinHeight / 3;
-    // The line runs along the top of the plot area; a zero would drop it to the bottom
-    // half, left of the legend.
-    EXPECT_GT(countNear(image, 0x0072B2, 100, 600, 0, h / 2), 200);
-    EXPECT_EQ(countNear(image, 0x0072B2, 100, 600, h / 2, h - 20), 0);
+    const int top = chartTop(image, 0), h = kPlotChartHeight;
+    // The line runs along the top of the plot area; a zero would stretch the
+    // axis down to 0 and drop it to the bottom half.
+    EXPECT_GT(countNear(image, 0x0072B2, 100, 600, top, top + h / 2), 200);
+    EXPECT_EQ(countNear(image, 0x0072B2, 100, 600, top + h / 2, top + h - 20), 0);
+}
+
+// Four participants at both levels, 22 thresholds, every rate between 85
+// and 100: a participant's two curves share a colour, words dashed, lines
+// solid; one path a curve and chart; each rate axis fitted to the data.
+TEST(Plot, ParticipantsShareAColourLevelsADashAxesFitTheData) {
+    std::vector<Curve> curves;
+    for (const char* participant : {"alpha", "beta", "gamma", "delta"})
+        for (const char* level : {"lines", "words"}) {
+            Curve curve{participant, level, {}};
+            for (int i = 0; i < 22; ++i) {
+                const int step = (i * 7 + static_cast<int>(curves.size()) * 3) % 22;  // scattered over 85..100
+                const double v = 85.0 + 15.0 * static_cast<double>(step) / 21.0;
+                curve.points.push_back({37 + 3 * i, v - 0.5 * (v > 99), v, std::min(v + 0.25, 100.0)});
+            }
+            curves.push_back(curve);
+        }
+    TempDir dir;
+    const fs::path file = dir.path() / "sweep.svg";
+    const std::string caption = "FM, DR and RA against the threshold \u2014 ground truth: W & Co, 4 pages";
+    ASSERT_EQ(writePlot(file, curves, caption), "");
+    const std::string bytes = readBytes(file);
+    EXPECT_LT(bytes.size(), 50'000u) << "a path a curve, not a shape a segment";
+    const SvgPlot plot = readSvgPlot(bytes);
+    EXPECT_EQ(plot.title, QString::fromStdString(caption));
+    EXPECT_EQ(std::count(plot.texts.begin(), plot.texts.end(), QString::fromStdString(caption)), 1);
+
+    ASSERT_EQ(plot.charts.size(), 3u);
+    for (const SvgChart& chart : plot.charts) {
+        const std::vector<SvgPath> paths = chart.curves();
+        ASSERT_EQ(paths.size(), curves.size());
+        std::vector<QString> colours;
+        for (std::size_t c = 0; c < paths.size(); ++c) {
+            EXPECT_EQ(paths[c].d.count('M'), 1) << c;
+            EXPECT_EQ(paths[c].d.count('L'), 21) << c;
+            EXPECT_EQ(paths[c].fill, "none");
+            EXPECT_EQ(paths[c].dash.isEmpty(), curves[c].level == "lines") << c;
+            if (c % 2 == 1) EXPECT_EQ(paths[c].stroke, paths[c - 1].stroke) << c;
+            else colours.push_back(paths[c].stroke.toUpper());
+        }
+        std::sort(colours.begin(), colours.end());
+        EXPECT_EQ(std::unique(colours.begin(), colours.end()), colours.end()) << "a colour a participant";
+        EXPECT_EQ(std::count(colours.begin(), colours.end(), "#F0E442"), 0) << "no yellow on white";
+        ASSERT_GE(chart.rateTicks.size(), 3u);
+        const auto [lo, hi] = std::minmax_element(chart.rateTicks.begin(), chart.rateTicks.end());
+        EXPECT_GE(*lo, 80.0);
+        EXPECT_LE(*lo, 85.0);
+        EXPECT_EQ(*hi, 100.0);
+    }
+}
+
+// Past eight participants the colours come round again, told apart by markers.
+TEST(Plot, PastEightParticipantsColoursRepeatWithMarkers) {
+    std::vector<Curve> curves;
+    for (int p = 0; p < 9; ++p) {
+        Curve curve{"p" + std::to_string(p), "lines", {}};
+        for (const int t : {80, 90, 100}) curve.points.push_back({t, 40.0 + p, 50.0, 60.0});
+        curves.push_back(curve);
+    }
+    TempDir dir;
+    ASSERT_EQ(writePlot(dir.path() / "many.svg", curves), "");
+    const SvgPlot plot = readSvgPlot(readBytes(dir.path() / "many.svg"));
+    ASSERT_EQ(plot.charts.size(), 3u);
+    const std::vector<SvgPath>& paths = plot.charts[0].paths;
+    std::vector<std::size_t> curveAt;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (paths[i].cls == "curve") curveAt.push_back(i);
+    ASSERT_EQ(curveAt.size(), 9u);
+    EXPECT_EQ(paths[curveAt[8]].stroke, paths[curveAt[0]].stroke);
+    // The ninth curve's points are marked in its colour; the first's are not.
+    ASSERT_LT(curveAt[8] + 1, paths.size());
+    EXPECT_EQ(paths[curveAt[8] + 1].fill, paths[curveAt[8]].stroke);
+    EXPECT_EQ(paths[curveAt[0] + 1].cls, "curve");
 }
 
 TEST(Plot, RefusesOtherFormatsAndWritesNothing) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace corvanel::imaging {
 namespace {
@@ -79,6 +80,62 @@ TEST(ComparisonView, EachSidesOwnOneToOneMatchesInItsColourTheRestFaded) {
                                          (qBlue(c) * 35 + 255 * 65) / 100); };
     const QRgb want[] = {blue, tint(blue), grey, white, tint(orange), orange, grey, white, grey};
     for (int x = 0; x < 9; ++x) EXPECT_EQ(view.pixel(x, 0), want[x]) << x;
+}
+
+// The picture written on its own: the view's pixels as they were, and below
+// them a strip with the caption and each status's swatch and count, in
+// colour-table entries of its own.
+TEST(ErrorView, LegendStripBelowWithCaptionAndCountsKeepsThePage) {
+    // gt 1 matched by result 1; gt 2 missed; results 2 and 3 false alarms.
+    LabelMap gt(1000, 40), rs(1000, 40);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 1000; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * 1000 + static_cast<std::size_t>(x);
+            gt.data()[i] = y < 10 ? 1 : (y >= 20 && y < 30 && x < 500) ? 2 : 0;
+            rs.data()[i] = y < 10 ? 1 : (y >= 30 && x < 100) ? 2 : (y >= 30 && x >= 900) ? 3 : 0;
+        }
+    const PageEvaluation e = evaluateMaps(gt, rs, 90, Weights{}, true);
+    ASSERT_TRUE(e.diagnosis);
+    const StatusCounts counts = statusCounts(*e.diagnosis);
+    EXPECT_EQ(counts.gt, (std::array<std::int64_t, kRegionStatusCount>{1, 0, 0, 1, 0}));
+    EXPECT_EQ(counts.result, (std::array<std::int64_t, kRegionStatusCount>{1, 0, 0, 0, 2}));
+
+    const QImage view = paintErrorView(QImage(), gt, rs, *e.diagnosis);
+    const QString caption = QString::fromUtf8("page.png \u2014 baseline, lines, threshold 90%");
+    const QImage out = withLegend(view, counts, caption);
+    ASSERT_EQ(out.width(), view.width());
+    ASSERT_GT(out.height(), view.height() + 20);
+    for (int y = 0; y < view.height(); ++y)
+        for (int x = 0; x < view.width(); x += 7) ASSERT_EQ(out.pixelIndex(x, y), view.pixelIndex(x, y)) << x << "," << y;
+    // Below the page: no index of the view's, a swatch of every status, dark text.
+    std::array<int, kRegionStatusCount> swatches{};
+    int dark = 0, viewIndices = 0;
+    for (int y = view.height(); y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) {
+            viewIndices += out.pixelIndex(x, y) < view.colorCount();
+            const QRgb c = out.pixel(x, y);
+            dark += qGray(c) < 96;
+            for (int s = 0; s < kRegionStatusCount; ++s)
+                swatches[static_cast<std::size_t>(s)] += c == statusColour(static_cast<RegionStatus>(s));
+        }
+    EXPECT_EQ(viewIndices, 0);
+    for (int s = 0; s < kRegionStatusCount; ++s) EXPECT_GT(swatches[static_cast<std::size_t>(s)], 30) << s;
+    EXPECT_GT(dark, 500);
+    // The caption and the counts are drawn: another of either draws another strip.
+    EXPECT_NE(withLegend(view, counts, "page.png \u2014 other, words, threshold 50%"), out);
+    StatusCounts more = counts;
+    more.gt[static_cast<std::size_t>(RegionStatus::Missed)] = 7;
+    EXPECT_NE(withLegend(view, more, caption), out);
+
+    // A page too narrow for the text gets a wider picture, paper beside it.
+    const LabelMap gt3 = row({1, 1, 2}), rs3 = row({1, 1, 0});
+    const PageEvaluation e3 = evaluateMaps(gt3, rs3, 90, Weights{}, true);
+    const QImage wide =
+        withLegend(paintErrorView(QImage(), gt3, rs3, *e3.diagnosis), statusCounts(*e3.diagnosis), caption);
+    ASSERT_GT(wide.width(), 300);
+    EXPECT_EQ(wide.pixel(0, 0), statusColour(RegionStatus::One2One));
+    EXPECT_EQ(wide.pixel(2, 0), statusColour(RegionStatus::Missed));
+    EXPECT_EQ(wide.pixel(3, 0), qRgb(255, 255, 255));
 }
 
 }  // namespace
