@@ -53,16 +53,19 @@ std::optional<Failure> writeErrorImage(const ErrorImageRequest& r) {
                                                    ", threshold " + std::to_string(r.threshold) + "%");
     const QImage view = imaging::withLegend(painter.finish(), imaging::statusCounts(*e.diagnosis), caption);
     if (view.isNull()) return failed("not enough memory");
-    QBuffer png;
-    png.open(QIODevice::WriteOnly);
-    QImageWriter writer(&png, "png");
-    writer.setQuality(kErrorImageQuality);
-    if (!writer.write(view)) return failed(writer.errorString().toStdString());
-    // Written by its own bytes, so a name that is not UTF-8 stays as it is.
-    const QByteArray& bytes = png.data();
-    if (auto failure = writeOutput("error image", target,
-                                   std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-        return failure;
+    const auto write = [&](const QImage& picture, const fs::path& file) -> std::optional<Failure> {
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        QImageWriter writer(&png, "png");
+        writer.setQuality(kErrorImageQuality);
+        if (!writer.write(picture)) return failed(writer.errorString().toStdString());
+        // Written by its own bytes, so a name that is not UTF-8 stays as it is.
+        const QByteArray& bytes = png.data();
+        return writeOutput("error image", file,
+                           std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    };
+    if (auto failure = write(view, target)) return failure;
+    if (r.thumbnail) return write(view.scaledToHeight(kThumbnailHeight, Qt::SmoothTransformation), r.thumbnailTarget());
     return std::nullopt;
 }
 

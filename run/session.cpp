@@ -68,7 +68,7 @@ ErrorImageRequest errorImageOf(const Job& job, const Workspace& ws, const RunSet
                                bool ranking = false) {
     const std::string participant = ws.resultsParticipant().name;
     return {errorImageFolder(job, participant, ranking), ws.pageImage(page.name), s.level, &page.request,
-            &page.evaluation, participant, s.threshold};
+            &page.evaluation, participant, s.threshold, job.outputs.html.has_value()};
 }
 
 RunHooks hooksFor(const Job& job, const Services& services, const Console& console, bool ranking = false) {
@@ -178,6 +178,10 @@ std::optional<std::string> overwritesAnInput(const Job& job, const std::vector<P
 
 fs::path ErrorImageRequest::target() const {
     return folder / (page.filename().string() + "." + levelName(level) + ".errors.png");
+}
+
+fs::path ErrorImageRequest::thumbnailTarget() const {
+    return folder / (page.filename().string() + "." + levelName(level) + ".errors.thumb.png");
 }
 
 namespace {

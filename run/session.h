@@ -26,6 +26,9 @@ struct Console {
 
 // What an error image is painted from: the page, the maps it was evaluated
 // from, and their evaluation with its diagnosis; and what its caption says.
+// The height of an error image's thumbnail, in pixels.
+inline constexpr int kThumbnailHeight = 240;
+
 struct ErrorImageRequest {
     std::filesystem::path folder;  // where <page>.<level>.errors.png goes
     std::filesystem::path page;    // the page image
@@ -34,9 +37,12 @@ struct ErrorImageRequest {
     const PageEvaluation* evaluation = nullptr;
     std::string participant = {};  // the results' name, as its folder's bytes
     std::int32_t threshold = 0;  // percent
+    bool thumbnail = false;      // a small copy beside it too, for a web page
 
     // FOLDER/<page name>.<lines|words>.errors.png
     std::filesystem::path target() const;
+    // FOLDER/<page name>.<lines|words>.errors.thumb.png
+    std::filesystem::path thumbnailTarget() const;
 };
 
 struct Services {

@@ -150,10 +150,13 @@ std::string participantBody(const SiteContent& c, const Standing& s, const fs::p
         if (c.errorImages) {
             const fs::path dir = c.rankedErrorImages ? *c.errorImages / s.participant.name : *c.errorImages;
             for (const LevelRun* run : runs) {
-                const fs::path image = dir / (c.pages[i] + "." + levelName(run->level) + ".errors.png");
+                const std::string stem = c.pages[i] + "." + levelName(run->level) + ".errors";
+                const fs::path image = dir / (stem + ".png");
+                fs::path thumb = dir / (stem + ".thumb.png");
                 std::error_code ec;
                 if (!fs::exists(folder / image, ec)) continue;
-                images += "<a href=\"" + url(image) + "\"><img src=\"" + url(image) + "\" alt=\"" +
+                if (!fs::exists(folder / thumb, ec)) thumb = image;
+                images += "<a href=\"" + url(image) + "\"><img src=\"" + url(thumb) + "\" alt=\"" +
                           escaped(printableName(c.pages[i])) + ", " + levelName(run->level) + "\" loading=\"lazy\"></a>";
             }
         }

@@ -202,6 +202,12 @@ def main():
             submitted = "short" not in page.name
             if images != (6 if submitted else 4):
                 problems.append(f"{page.name}: {images} error images")
+            # Thumbnails, each linking to its full picture.
+            pairs = json.loads(browser.evaluate("JSON.stringify([...document.images].map(i => "
+                                                "[i.src, i.closest('a') ? i.closest('a').href : '']))"))
+            for src, href in pairs:
+                if not src.endswith(".errors.thumb.png") or href != src.replace(".thumb.png", ".png"):
+                    problems.append(f"{page.name}: {src} is not a thumbnail linking to {href}")
             # A click on "lines FM" sorts ascending, a second descending.
             fm = [r[0] for r in json.loads(tables(browser))[0]["rows"][1:]]
             column = json.loads(tables(browser))[0]["rows"][0].index("lines FM")
