@@ -489,7 +489,9 @@ std::vector<PyStanding> rankWorkspace(const PyWorkspace& self, const py::object&
     RankingResult ranking;
     {
         py::gil_scoped_release free;
-        ranking = rankParticipants(self.workspace, chosen, s, j, runHooks(), {}, {});
+        ranking = rankParticipants(
+            self.workspace, chosen, s, j, runHooks(), [](const Participant&, Level, const PageOutcome&) {},
+            [](const Participant&, const LevelRun&) {});
     }
     if (ranking.fatal) throw std::bad_alloc();
     std::vector<PyStanding> out;

@@ -21,6 +21,9 @@ packages=(
   xvfb xauth libx11-dev  # the test that runs the real program under X
   xdotool imagemagick    # scripts/screenshot.sh
   clang libclang-rt-14-dev  # make fuzz: libFuzzer and clang's sanitizer runtimes
+  python3-dev pybind11-dev python3-numpy  # the Python module
+  libjpeg-dev            # its JPEG page images (libtiff and libpng above)
+  python3-pytest python3-dask python3-distributed  # its tests, a Dask cluster among them
 )
 
 missing=()

@@ -121,7 +121,7 @@ def test_errors_are_exceptions_with_the_engines_words(workspace, tmp_path, copy_
     assert (e.side, e.kind, e.file) == ("result", "negative_label", None)
     assert str(e) == "A label map holds a negative label; the page was not evaluated: result label -6 at x=3, y=2"
     for bad, message in [((gt, rs[:3]), "different sizes"), ((gt, gt.astype(float)), "float64"),
-                         ((gt, gt, 0), "threshold"), ((gt, gt, 90, (100, -1, 0)), "weights"),
+                         ((gt, gt, 0), "at least 1"), ((gt, gt, 101), "from 1 to 100"), ((gt, gt, 90, (100, -1, 0)), "weights"),
                          ((gt, gt.astype(np.uint32) + 2**31), "labels are 32-bit")]:
         with pytest.raises(ValueError, match=message):
             corvanel.evaluate(*bad)

@@ -34,7 +34,7 @@ def test_page_images_decode_to_corvanel_evals_ink(workspace, tmp_path, copy_of, 
     tint = ["-fill", "#c05020", "-tint", "60"] if kind == "colour" else ["-colorspace", "Gray"]
     depth = ["-depth", "16"] if kind == "grey16" else ["-depth", "8"]
     for page in sorted((ws / "images").iterdir()):
-        target = page.with_suffix("." + suffix)
+        target = page.with_name(f"{page.stem}-{kind}.{suffix}")
         # Blurred so that grey levels, not two values, decide the ink.
         run("convert", page, "-blur", "0x1.5", *tint, *depth, "-quality", "85", target)
         page.unlink()
