@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -21,9 +22,9 @@ CLI::App* addPoolCommand(CLI::App& app, Options& o) {
     CLI::App* pool = app.add_subcommand(
         "pool", "Pool the pages of JSON files written by corvanel-eval --json (whole runs or single pages with\n"
                 "--page) into the totals one run over all those pages prints. The files must share the level,\n"
-                "the threshold and the weights, and no page may be in two of them. --json FILE also writes\n"
-                "the pooled totals as JSON.");
-    pool->add_option("FILE", o.pool.files, "JSON files written by corvanel-eval --json")->type_name("FILE")->required();
+                "the threshold and the weights, and no page may be in two of them. A FOLDER stands for every\n"
+                "FOLDER/*.json. --json FILE also writes the pooled totals as JSON.");
+    pool->add_option("FILE", o.pool.files, "JSON files written by corvanel-eval --json, or folders of them")->type_name("FILE")->required();
     pool->add_option("--json", o.json, "Also write the pooled totals as JSON to FILE")->type_name("FILE");
     return pool;
 }
@@ -53,7 +54,23 @@ int runPool(const Options& o, std::ostream& out, std::ostream& err) {
         err << "corvanel-eval: " << printableName(file.string()) << ": " << printableName(why) << "\n";
         return kFailure;
     };
-    for (const fs::path& file : o.pool.files) {
+    // A folder stands for its .json files, so a cluster's thousands of shards need no long command line.
+    std::vector<fs::path> files;
+    for (const fs::path& given : o.pool.files) {
+        std::error_code ec;
+        if (!fs::is_directory(given, ec)) {
+            files.push_back(given);
+            continue;
+        }
+        std::vector<fs::path> inside;
+        for (fs::directory_iterator it(given, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().extension() == ".json") inside.push_back(it->path());
+        if (ec) return fail(given, "cannot be listed: " + ec.message());
+        if (inside.empty()) return fail(given, "holds no .json file");
+        std::sort(inside.begin(), inside.end());
+        files.insert(files.end(), inside.begin(), inside.end());
+    }
+    for (const fs::path& file : files) {
         std::ifstream in(file, std::ios::binary);
         if (!in) return fail(file, "cannot be read");
         Json doc;

@@ -278,8 +278,13 @@ const PageDiagnosis& diagnosed(const PageResult& r) {
 py::tuple pageState(const PageResult& r) {
     const PageOutcome& o = r.outcome;
     py::bytes table = r.diagnosis() ? py::bytes(tableBytes(r.diagnosis()->table())) : py::bytes();
-    return py::make_tuple(totalsState(r), pathObject(o.name), py::cast(r.messages), py::cast(o.gtIds),
-                          py::cast(o.rsIds), table, py::make_tuple(o.evaluation.size.width, o.evaluation.size.height));
+    const auto bytesOf = [](const std::vector<std::string>& texts) {
+        py::list out;
+        for (const std::string& text : texts) out.append(py::bytes(text));
+        return out;
+    };
+    return py::make_tuple(totalsState(r), pathObject(o.name), bytesOf(r.messages), bytesOf(o.gtIds),
+                          bytesOf(o.rsIds), table, py::make_tuple(o.evaluation.size.width, o.evaluation.size.height));
 }
 
 PageResult pageFromState(const py::tuple& state) {
@@ -458,7 +463,7 @@ Batch evaluateWorkspace(const PyWorkspace& self, const std::string& level, const
         py::gil_scoped_release free;
         run = runPages(w, s, names, j, runHooks(), [&](const PageOutcome& page) {
             std::vector<std::string> lines = pageLines(w, page);
-            batch.messages.insert(batch.messages.end(), lines.begin(), lines.end());
+            for (const std::string& line : lines) batch.messages.push_back(printableName(line));
             if (!page.evaluated) batch.notEvaluated.push_back(page.name);
             else if (keepPages) batch.results.push_back(PageResult::of(page, std::move(lines)));
         });
@@ -676,7 +681,12 @@ PYBIND11_MODULE(corvanel, m) {
                                "Ground-truth labels left unmatched, ascending.")
         .def_property_readonly("unmatched_result", [](const PageResult& r) { return r.outcome.evaluation.detail.unmatchedResult; },
                                "Result labels left unmatched, ascending.")
-        .def_property_readonly("messages", [](const PageResult& r) { return r.messages; },
+        .def_property_readonly("messages",
+                               [](const PageResult& r) {
+                                   std::vector<std::string> lines;
+                                   for (const std::string& line : r.messages) lines.push_back(printableName(line));
+                                   return lines;
+                               },
                                "What corvanel-eval says of the page (notes on its regions), a line each.")
         .def("at_threshold",
              [](const PageResult& r, const py::object& T) {
@@ -712,7 +722,8 @@ PYBIND11_MODULE(corvanel, m) {
         });
 
     py::class_<PyStanding>(m, "Standing", doc::standing)
-        .def_readonly("name", &PyStanding::name, "The participant's folder name.")
+        .def_property_readonly("name", [](const PyStanding& s) { return pathObject(s.name); },
+                               "The participant's folder name.")
         .def_readonly("rank", &PyStanding::rank, "1 for the best.")
         .def_readonly("overall", &PyStanding::overall, "Mean FM of both levels (a level without a score counts as 0).")
         .def_readonly("lines", &PyStanding::lines, "Totals at line level (corvanel.Totals).")

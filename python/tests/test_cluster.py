@@ -32,11 +32,13 @@ def test_pool_of_page_files_is_the_batch(workspace, tmp_path):
     eval_ = tool("corvanel-eval")
     batch = run(eval_, workspace, "--level", "words", "--report", tmp_path / "r.txt").stdout
     shards = []
+    (tmp_path / "shards").mkdir()
     for page in corvanel.Workspace(workspace).pages():
-        shards.append(tmp_path / f"{page}.json")
+        shards.append(tmp_path / "shards" / f"{page}.json")
         run(eval_, workspace, "--level", "words", "--page", page, "--json", shards[-1])
     pooled = run(eval_, "pool", *shards, "--json", tmp_path / "pooled.json")
     assert pooled.stdout == batch
+    assert run(eval_, "pool", tmp_path / "shards").stdout == batch  # a folder of shards
     assert json.loads((tmp_path / "pooled.json").read_text())["totals"] == \
         eval_json(workspace, tmp_path, "--level", "words")["totals"]
     # A whole run's file pools with page files of other pages, not the same ones.
