@@ -11,6 +11,7 @@ this script, on the very maps it then hands to corvanel.evaluate: two 2500 x
 
 import argparse
 import concurrent.futures
+import hashlib
 import json
 import os
 import statistics
@@ -169,12 +170,37 @@ def pages_per_second(gt, rs, threads, pages):
         return pages / (time.perf_counter() - start)
 
 
+def ceiling(threads, rounds=8):
+    """What the machine gives `threads` threads at the moment: hashlib.sha256
+    of 20 MB, which releases the GIL and needs no memory bandwidth to speak of."""
+    data = b"x" * (20 << 20)
+    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
+        start = time.perf_counter()
+        list(pool.map(lambda _: hashlib.sha256(data).digest(), range(rounds * threads)))
+        return rounds * threads / (time.perf_counter() - start)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("engine", help="the corvanel_bench_engine program")
     ap.add_argument("--runs", type=int, default=15, help="timed runs of corvanel.evaluate (default 15)")
     ap.add_argument("--pages", type=int, default=40, help="pages for the thread figures (default 40)")
+    ap.add_argument("--threads-only", type=int, metavar="N",
+                    help="only evaluate --pages pages on N threads, from the maps of --maps (for timing whole "
+                         "processes against each other)")
+    ap.add_argument("--maps", help="with --threads-only: a folder the engine benchmark wrote its maps to "
+                                   "(written first when it does not exist)")
     args = ap.parse_args()
+
+    if args.threads_only:
+        if not os.path.isdir(args.maps):
+            engine_in_memory(args.engine, args.maps, 1)
+        read = lambda side: np.fromfile(os.path.join(args.maps, side, "words", "words.tif.dat"),
+                                        dtype="<i4").reshape(HEIGHT, WIDTH)
+        gt, rs = read("gt"), read("results")
+        with concurrent.futures.ThreadPoolExecutor(args.threads_only) as pool:
+            list(pool.map(lambda _: corvanel.evaluate(gt, rs), range(args.pages)))
+        return
 
     with tempfile.TemporaryDirectory() as maps:
         before = engine_in_memory(args.engine, maps, 5)
@@ -198,6 +224,7 @@ def main():
 
     one = pages_per_second(gt, rs, 1, args.pages)
     two = pages_per_second(gt, rs, 2, args.pages)
+    machine = ceiling(2) / ceiling(1)
 
     def row(what, ms, against=None):
         text = f"{what:<52} wall {ms[0]:7.1f} ms  cpu {ms[1]:7.1f} ms"
@@ -217,7 +244,7 @@ def main():
               f"{ms[1] / counts_only[1]:.0f}x cpu; against corvanel.evaluate(): {ms[0] / diagnosed[0]:.0f}x wall, "
               f"{ms[1] / diagnosed[1]:.0f}x cpu")
     print(f"threads: 1 -> {one:.1f} pages/s, 2 -> {two:.1f} pages/s   {two / one:.2f}x "
-          f"(on {len(os.sched_getaffinity(0))} processors)")
+          f"(on {len(os.sched_getaffinity(0))} processors; sha256 on 2 threads against 1 here: {machine:.2f}x)")
 
 
 if __name__ == "__main__":

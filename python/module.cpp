@@ -541,6 +541,9 @@ PYBIND11_MODULE(corvanel, m) {
     using namespace corvanel::python;
     namespace doc = corvanel::python::docs;
     m.doc() = doc::module;
+    // The docstrings begin with their own signature, in Python's words.
+    py::options options;
+    options.disable_function_signatures();
     m.attr("__version__") = CORVANEL_VERSION;
 
     mapErrorType = PyErr_NewExceptionWithDoc("corvanel.MapError", doc::mapError, PyExc_Exception, nullptr);
@@ -549,7 +552,7 @@ PYBIND11_MODULE(corvanel, m) {
     m.attr("MapError") = py::handle(mapErrorType);
 
     py::class_<Totals>(m, "Totals", doc::totals)
-        .def(py::init<>(), "Totals of no page: the start of a sum.")
+        .def(py::init<>(), "Totals()\n\nTotals of no page: the start of a sum.")
         .def_property_readonly("N", [](const Totals& t) { return t.counts.N; }, "Ground-truth regions.")
         .def_property_readonly("M", [](const Totals& t) { return t.counts.M; }, "Result regions.")
         .def_property_readonly("one2one", [](const Totals& t) { return t.counts.one2one; }, "One-to-one matches.")
@@ -641,7 +644,7 @@ PYBIND11_MODULE(corvanel, m) {
                  if (!found) return py::none();
                  return regionDict(*found, hasBoxes(*r.diagnosis));
              },
-             py::arg("label"), "The record of the region with this label as to_dict() gives it, or None.");
+             py::arg("label"), "region(label) -> dict | None\n\nThe record of the region with this label as to_dict() gives it, or None.");
 
     py::class_<PageResult, Totals>(m, "PageResult", doc::pageResult)
         .def_property("name", [](const PageResult& r) { return pathObject(r.outcome.name); },
@@ -738,14 +741,14 @@ PYBIND11_MODULE(corvanel, m) {
              py::arg("pixels") = "ink", py::arg("ink_only") = false)
         .def_property_readonly("root", [](const PyWorkspace& w) { return pathObject(w.workspace.root()); }, "The folder.")
         .def("pages", [](const PyWorkspace& w) { return listOfPaths(w.workspace.pages()); },
-             "The page images' names in list order, as corvanel-eval evaluates them.")
+             "pages() -> list[str]\n\nThe page images' names in list order, as corvanel-eval evaluates them.")
         .def("participants",
              [](const PyWorkspace& w) {
                  std::vector<std::string> names;
                  for (const Participant& p : w.workspace.participants()) names.push_back(p.name);
                  return listOfPaths(names);
              },
-             "results (when it holds a level), then every participants/NAME that does, by name.")
+             "participants() -> list[str]\n\nresults (when it holds a level), then every participants/NAME that does, by name.")
         .def("evaluate", &evaluateWorkspace, py::arg("level") = "lines", py::arg("participant") = py::none(),
              py::arg("jobs") = py::none(), py::arg("threshold") = 90, py::arg("weights") = py::make_tuple(100, 0, 0),
              py::arg("pages") = py::none(), py::arg("keep_pages") = true, doc::workspaceEvaluate)
