@@ -14,6 +14,7 @@ label maps as numpy arrays, or a workspace folder as corvanel-eval reads it.
     r.FM, r.one2one, r.gt_regions.statuses
     total = sum(results)                        # pooled as one batch pools pages
     corvanel.Workspace("ws").evaluate(level="words").totals
+    corvanel.read_map(path, w, h), corvanel.read_png(path), corvanel.read_xml(path, image)
 
 Regions are the labels that occur (0 is background). A ground-truth region
 and a result region match when they share at least `threshold` percent of
@@ -78,6 +79,24 @@ width and height, which may then be left out.
 Returns an int32 array of shape (height, width), read-only, holding the file's
 labels. Raises corvanel.MapError for a file that is missing, unreadable, too
 short for its size, or holds a negative label (kind and reason say which).)";
+
+inline constexpr const char* readPng = R"(read_png(path) -> numpy.ndarray
+
+Reads a PNG label image: 16-bit grey, the label being the grey value, or
+8 bits a channel RGB, the label being R + 256 G + 65536 B; 0 is background.
+Returns a read-only int32 array of shape (height, width). Raises
+corvanel.MapError for a file that is missing or not such an image.)";
+
+inline constexpr const char* readXml = R"(read_xml(path, image, level="lines", pixels="ink") -> (labels, ids)
+
+Draws the text lines (level="lines") or words (level="words") of a PAGE XML
+or ALTO file at the size of its page image, as a workspace draws them for
+corvanel-eval: the i-th region of the file is label i. With pixels="ink"
+(the default) a region keeps only its pixels that are ink in the page image
+(the page image decoded here: TIFF, PNG or JPEG); with "region", all of them.
+Returns a read-only int32 array of shape (height, width) and the regions'
+element ids, label 1 first. Raises corvanel.MapError for a file that cannot
+be read or a page image that cannot be decoded.)";
 
 inline constexpr const char* totals = R"(Counts of evaluated pages pooled, with their scores.
 

@@ -6,6 +6,9 @@
 
 #include "eval/diagnosis.h"
 #include "eval/evaluate.h"
+#include "formats/png_labels.h"
+#include "formats/rasterise.h"
+#include "formats/xml_regions.h"
 #include "run/runner.h"
 #include "run/workspace.h"
 #include "run/writers.h"
@@ -362,6 +365,73 @@ py::array readMap(const py::object& path, const py::object& width, const py::obj
         raiseMapError(f);
     }
     return arrayOf(std::make_shared<const LabelMap>(std::move(read->map())));
+}
+
+py::array readPng(const py::object& path) {
+    const fs::path file = pathOf(path);
+    std::optional<std::variant<LabelMap, PngProblem>> read;
+    {
+        py::gil_scoped_release free;
+        read.emplace(readPngLabels(file, std::nullopt));
+    }
+    if (auto* problem = std::get_if<PngProblem>(&*read))
+        raiseMapError({FailureKind::MapMalformed, file, {}, {}, problem->message, {}});
+    return arrayOf(std::make_shared<const LabelMap>(std::get<LabelMap>(std::move(*read))));
+}
+
+// A PAGE XML or ALTO file's regions of a level drawn at the page image's
+// size, label i the file's i-th region, as a workspace draws them.
+py::tuple readXml(const py::object& path, const py::object& image, const std::string& levelText,
+                  const std::string& pixels) {
+    const Level level = levelOf(levelText);
+    if (pixels != "ink" && pixels != "region") throw py::value_error("pixels must be \"ink\" or \"region\"");
+    const fs::path file = pathOf(path), page = pathOf(image);
+    const auto problem = [&](std::string why) {
+        return Failure{FailureKind::MapMalformed, file, {}, level, std::move(why), {}};
+    };
+    const auto pageProblem = [&](std::string why) {
+        return Failure{FailureKind::PageImage, page, {}, {}, {}, std::move(why)};
+    };
+    std::shared_ptr<LabelMap> map;
+    std::vector<std::string> ids;
+    std::optional<Failure> failure;
+    {
+        py::gil_scoped_release free;
+        const std::optional<PageSize> size = pageImageSize(page);
+        auto read = size ? readRegionXmlFile(file, size) : std::variant<RegionDocument, XmlProblem>{};
+        if (!size) {
+            failure = pageProblem("");
+        } else if (auto* bad = std::get_if<XmlProblem>(&read)) {
+            failure = problem((bad->line ? "line " + std::to_string(bad->line) + ": " : "") + bad->message);
+        } else {
+            const RegionDocument& document = std::get<RegionDocument>(read);
+            const std::vector<Region>& regions = level == Level::Lines ? document.lines : document.words;
+            for (const Region& region : regions) {
+                if (region.polygon.size() < 3 && !failure)
+                    failure = problem("line " + std::to_string(region.line) + ": region " + region.id +
+                                      " has fewer than three points");
+                ids.push_back(region.id);
+            }
+            if (!failure) map = std::make_shared<LabelMap>(rasterise(regions, *size));
+            if (!failure && pixels == "ink") {
+                auto grey = readGreyPage(page);
+                if (auto* why = std::get_if<std::string>(&grey)) {
+                    failure = pageProblem("its ink: " + *why);
+                } else {
+                    const GreyImage& g = std::get<GreyImage>(grey);
+                    const InkMask ink = findInk(GreyPage{g.pixels.data(), g.width, g.height, static_cast<std::size_t>(g.width)});
+                    if (ink.ink.size() != map->pixelCount())
+                        failure = pageProblem("its ink: the image decodes at another size than its header says");
+                    else
+                        keepCounted(map->data(), ink.ink.data(), map->pixelCount(), map->data());
+                }
+            }
+        }
+    }
+    if (failure) raiseMapError(*failure);
+    py::list names;
+    for (const std::string& id : ids) names.append(textObject(id));
+    return py::make_tuple(arrayOf(std::move(map)), names);
 }
 
 // A workspace with the settings of where its pixels come from.
@@ -781,6 +851,9 @@ PYBIND11_MODULE(corvanel, m) {
           py::arg("boxes") = true, doc::evaluate);
     m.def("read_map", &readMap, py::arg("path"), py::arg("width") = py::none(), py::arg("height") = py::none(),
           py::arg("header") = false, doc::readMap);
+    m.def("read_png", &readPng, py::arg("path"), doc::readPng);
+    m.def("read_xml", &readXml, py::arg("path"), py::arg("image"), py::arg("level") = "lines",
+          py::arg("pixels") = "ink", doc::readXml);
     m.def("rank",
           [](const py::object& folder, const py::object& participants, const py::object& threshold,
              const py::object& weights, const py::object& jobs, const py::object& gt, bool header,
