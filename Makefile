@@ -8,7 +8,7 @@ CMAKE_GEN  := -G Ninja
 # What the demo runs, and nothing else.
 DEMO_TARGETS := corvanel corvanel-eval corvanel-mkworkspace corvanel-segment
 
-.PHONY: all deps configure build build-asan test demo package bench fuzz screenshot clean
+.PHONY: all deps configure build build-asan test demo package bench bench-python fuzz screenshot clean
 
 all: build
 
@@ -47,11 +47,17 @@ screenshot: configure
 	scripts/screenshot.sh $(BUILD) docs/screenshot.png
 
 bench: build
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_bench.py $(BUILD)/bench/corvanel_bench_engine
 	$(BUILD)/bench/corvanel_bench_engine
 	$(BUILD)/bench/corvanel_bench_batch
 	$(BUILD)/bench/corvanel_bench_imaging
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/corvanel_bench_view
 	$(BUILD)/bench/corvanel_bench_load
+
+# corvanel.evaluate against the engine, numpy, and on two threads (docs/benchmarks.md).
+bench-python: configure
+	cmake --build $(BUILD) --target corvanel_python corvanel_bench_engine
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_bench.py $(BUILD)/bench/corvanel_bench_engine
 
 # The libFuzzer harnesses (clang, ASan and UBSan), each run for FUZZ_SECONDS;
 # stops at the first crash and names its file.

@@ -17,6 +17,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -103,6 +105,16 @@ void InMemory(benchmark::State& state, const Case* c) {
     for (auto _ : state) benchmark::DoNotOptimize(evaluateMaps(gt.map(), rs.map(), r.threshold, Weights{}));
 }
 
+// The same with the per-region diagnosis (bounding boxes, statuses), as
+// the Python module's evaluate gives it.
+void InMemoryDiagnosed(benchmark::State& state, const Case* c) {
+    const PageRequest r = request(*c);
+    PageSize size = r.size;
+    ReadResult gt = ReadGT(r.gtMap, false, size);
+    ReadResult rs = ReadRS(r.rsMap, false, size);
+    for (auto _ : state) benchmark::DoNotOptimize(evaluateMaps(gt.map(), rs.map(), r.threshold, Weights{}, true));
+}
+
 void Dense(benchmark::State& state, const Case* c) {
     const PageRequest r = request(*c);
     Counts counts;
@@ -121,6 +133,8 @@ const bool registered = [] {
         benchmark::RegisterBenchmark((std::string("Floor/") + c.name).c_str(), Floor, &c)->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("Engine/") + c.name).c_str(), Engine, &c)->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("InMemory/") + c.name).c_str(), InMemory, &c)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("InMemoryDiagnosed/") + c.name).c_str(), InMemoryDiagnosed, &c)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("Dense/") + c.name).c_str(), Dense, &c)->Unit(benchmark::kMillisecond);
     }
     return true;
@@ -129,8 +143,19 @@ const bool registered = [] {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // --maps-to=DIR: a copy of the pages' maps for another benchmark of the
+    // same run (the Python module's) to read.
+    std::optional<fs::path> mapsTo;
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view arg = argv[i]; arg.starts_with("--maps-to=")) {
+            mapsTo = fs::path(arg.substr(10));
+            std::copy(argv + i + 1, argv + argc + 1, argv + i);
+            --argc;
+            break;
+        }
     benchmark::Initialize(&argc, argv);
     workspace();
+    if (mapsTo) fs::copy(workspace().root(), *mapsTo, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     fs::remove_all(workspace().root());

@@ -102,7 +102,8 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
     CLI::App app{"Scores segmentation results against the ground truth of a workspace.\n"
                  "Without --page, evaluates every page of WORKSPACE/images and writes WORKSPACE/Results.txt.\n"
                  "'corvanel-eval rank WORKSPACE DIR...' ranks participants instead; 'corvanel-eval import WORKSPACE OUT'\n"
-                 "copies a workspace with every map made a .dat label map.",
+                 "copies a workspace with every map made a .dat label map; 'corvanel-eval pool FILE...' pools the pages of\n"
+                 "--json files scored apart.",
                  "corvanel-eval"};
     app.failure_message(failureMessage);
     app.set_version_flag("--version", "corvanel-eval " CORVANEL_VERSION, "Print the version and exit");
@@ -167,6 +168,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
                  "in the page image");
     CLI::App* rank = addRankCommand(app, o);
     addImportCommand(app, o);
+    CLI::App* pool = addPoolCommand(app, o);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {  // --help, --version
@@ -176,6 +178,8 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
         return kBadArguments;
     }
     o.rank.chosen = rank->parsed();
+    o.pool.chosen = pool->parsed();
+    if (o.pool.chosen) return std::nullopt;
 
     const auto refuse = [&](const std::string& why) { return cli::refuse(err, why); };
     if (o.workspace.empty()) return refuse("WORKSPACE is required; see --help");
@@ -190,6 +194,7 @@ std::optional<int> parse(int argc, const char* const* argv, Options& o, std::ost
 int run(const Options& o, std::ostream& out, std::ostream& err, bool progress) {
     if (o.rank.chosen) return runRank(o, out, err, progress);
     if (o.importTo) return runImport(o, out, err);
+    if (o.pool.chosen) return runPool(o, out, err);
     auto job = jobFor(o, err);
     if (const int* stop = std::get_if<int>(&job)) return *stop;
     const Job& j = std::get<Job>(job);

@@ -41,12 +41,19 @@ struct RankOptions {
     std::int64_t bootstrap = 1000;  // draws; 0 for none
 };
 
+// The pool command's (pool.cpp).
+struct PoolOptions {
+    bool chosen = false;
+    std::vector<std::filesystem::path> files;
+};
+
 struct Options : RunOptions {
     Level level = Level::Lines;
     std::optional<std::string> page;
     std::optional<std::filesystem::path> report, results, errorImages;
     RankOptions rank;
     std::optional<std::filesystem::path> importTo;  // the import command's OUT
+    PoolOptions pool;
 };
 
 enum ExitCode : int { kSuccess = 0, kFailure = 1, kBadArguments = 2, kOutOfMemory = 255 };
@@ -64,6 +71,9 @@ CLI::App* addRankCommand(CLI::App& app, Options& options);
 // import.cpp: the import command, and the copy it asks for.
 CLI::App* addImportCommand(CLI::App& app, Options& options);
 int runImport(const Options& options, std::ostream& out, std::ostream& err);
+// pool.cpp: the pool command (its --json into options.json), and the totals it asks for.
+CLI::App* addPoolCommand(CLI::App& app, Options& options);
+int runPool(const Options& options, std::ostream& out, std::ostream& err);
 
 // Why the options do not go together with rank, or nothing.
 std::optional<std::string> rankConflict(const Options& options);

@@ -109,6 +109,8 @@ public:
     PageDiagnosis atThreshold(std::int32_t threshold) const;
 
     std::int32_t threshold() const { return threshold_; }
+    // The overlaps it was matched from.
+    const OverlapTable& table() const { return table_; }
     // Lists read from this diagnosis, so they must not outlive it.
     RegionList gt() const { return RegionList(this, true); }
     RegionList result() const { return RegionList(this, false); }

@@ -2,6 +2,7 @@
 
 #include "eval/overlap.h"
 
+#include <algorithm>
 #include <new>
 
 namespace corvanel {
@@ -209,19 +210,63 @@ std::optional<Failure> readPagePixels(const PageRequest& request, const PairSink
     return std::nullopt;
 }
 
+namespace {
+
+// The refusal of labels in memory for their first negative label.
+Failure negativeIn(const std::int32_t* labels, std::size_t count, PageSize size, MapKind side) {
+    const std::int32_t* at = std::find_if(labels, labels + count, [](std::int32_t v) { return v < 0; });
+    const auto i = static_cast<std::size_t>(at - labels), w = static_cast<std::size_t>(std::max(size.width, 1));
+    return {FailureKind::NegativeLabel, {}, side, {}, {},
+            std::string(sideName(side)) + " label " + std::to_string(*at) + " at x=" + std::to_string(i % w) +
+                ", y=" + std::to_string(i / w)};
+}
+
+}  // namespace
+
+PageEvaluation evaluateLabels(const std::int32_t* gt, const std::int32_t* rs, PageSize size,
+                              const std::uint8_t* counted, std::int32_t threshold, const Weights& weights,
+                              bool diagnose, const std::vector<std::int32_t>& sweep, bool boxes) {
+    if (std::string problem = thresholdProblem(threshold); !problem.empty())
+        return failed(size, {FailureKind::Settings, {}, {}, {}, std::move(problem), {}});
+    const std::size_t labels = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
+    const auto refuse = [&] {
+        const bool gtNegative = std::any_of(gt, gt + labels, [](std::int32_t v) { return v < 0; });
+        return failed(size, gtNegative ? negativeIn(gt, labels, size, MapKind::GroundTruth)
+                                       : negativeIn(rs, labels, size, MapKind::Result));
+    };
+    OverlapCounter counter = diagnose && boxes ? OverlapCounter(size.width) : OverlapCounter();
+    try {
+        if (!counted) {
+            counter.add(gt, rs, labels);
+        } else {
+            thread_local std::vector<std::int32_t> gtBuffer(kSlice), rsBuffer(kSlice);
+            for (std::size_t done = 0; done < labels; done += kSlice) {
+                const std::size_t n = std::min(kSlice, labels - done);
+                // Looked for before the ink can hide them.
+                if (std::any_of(gt + done, gt + done + n, [](std::int32_t v) { return v < 0; }) ||
+                    std::any_of(rs + done, rs + done + n, [](std::int32_t v) { return v < 0; }))
+                    return refuse();
+                counter.add(restricted(gt + done, gtBuffer.data(), counted + done, n),
+                            restricted(rs + done, rsBuffer.data(), counted + done, n), n);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return failed(size, outOfMemory());
+    }
+    if (counter.negativeLabel()) return refuse();
+    return score(counter, size, threshold, weights, diagnose, sweep);
+}
+
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
                             const Weights& weights, bool diagnose, const std::vector<std::int32_t>& sweep) {
     if (std::string problem = thresholdProblem(threshold); !problem.empty())
         return failed(gt.size(), {FailureKind::Settings, {}, {}, {}, std::move(problem), {}});
     if (gt.size() != rs.size()) return failed(gt.size(), sizeMismatch({}, gt.size(), rs.size()));
-    OverlapCounter counter = diagnose ? OverlapCounter(gt.width()) : OverlapCounter();
-    try {
-        counter.add(gt.data(), rs.data(), gt.pixelCount());
-    } catch (const std::bad_alloc&) {
-        return failed(gt.size(), outOfMemory());
-    }
-    if (counter.negativeLabel()) return failed(gt.size(), {FailureKind::NegativeLabel, {}, {}, {}, {}, {}});
-    return score(counter, gt.size(), threshold, weights, diagnose, sweep);
+    PageEvaluation out = evaluateLabels(gt.data(), rs.data(), gt.size(), nullptr, threshold, weights, diagnose, sweep);
+    // Maps read whole keep the engine's word for a negative label.
+    if (!out.success && !out.failures.empty() && out.failures[0].kind == FailureKind::NegativeLabel)
+        return failed(gt.size(), {FailureKind::NegativeLabel, {}, {}, {}, {}, {}});
+    return out;
 }
 
 PageEvaluation EvaluatePage(const PageRequest& request) {

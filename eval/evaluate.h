@@ -60,6 +60,16 @@ Failure inkMismatch(const std::string& pageName, PageSize maps);
 // evaluated; labels are not checked again.
 std::optional<Failure> readPagePixels(const PageRequest& request, const PairSink& sink);
 
+// The same on labels the caller holds, `size` row by row on each side, read
+// in place (never copied whole); `counted`, when not null, is one byte a
+// pixel as PageRequest::countedPixels. Negative labels are refused before
+// the counted pixels can hide them, naming the side. A diagnosis without
+// `boxes` leaves every region's box empty, at about half the cost.
+PageEvaluation evaluateLabels(const std::int32_t* gt, const std::int32_t* rs, PageSize size,
+                              const std::uint8_t* counted, std::int32_t threshold, const Weights& weights,
+                              bool diagnose = false, const std::vector<std::int32_t>& sweep = {},
+                              bool boxes = true);
+
 // The same on maps already in memory, which must have one size.
 PageEvaluation evaluateMaps(const LabelMap& gt, const LabelMap& rs, std::int32_t threshold,
                             const Weights& weights, bool diagnose = false,

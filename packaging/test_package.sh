@@ -5,6 +5,7 @@
 set -eu
 build=$1
 version=$2
+python=${3:-OFF}  # ON when the package holds the Python module
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
@@ -35,4 +36,14 @@ ws=$tmp/ws
 "$bin/corvanel-eval" "$ws" --sweep 80:90:10 --plot "$tmp/curves.svg" --report "$tmp/r.txt" >/dev/null 2>"$tmp/err" ||
   { cat "$tmp/err"; fail "corvanel-eval could not draw its plot"; }
 [ -s "$tmp/curves.svg" ] || fail "no plot written"
+# The Python module, on Debian's python3 system path inside the package.
+if [ "$python" = ON ]; then
+  modules=$tmp/root/usr/lib/python3/dist-packages
+  [ -s "$modules/corvanel.pyi" ] || fail "no corvanel.pyi in $modules"
+  PYTHONPATH=$modules /usr/bin/python3 -c "
+import corvanel
+t = corvanel.Workspace('$ws').evaluate(level='lines').totals
+assert t.pages == 1 and t.N > 0, t
+" || fail "the Python module does not import or evaluate from the package"
+fi
 echo "package test: $(basename "$deb") installs and runs"

@@ -647,4 +647,12 @@ std::optional<Failure> writeOutput(const std::string& what, const fs::path& path
     return std::nullopt;
 }
 
+std::string pageRecord(const PageOutcome& p, const std::vector<std::string>& lines) {
+    std::string text;
+    JsonStream out([&text](std::string_view part) { text += part; });
+    page(out, p, lines);
+    out.flush();
+    return text;
+}
+
 }  // namespace corvanel

@@ -108,6 +108,9 @@ private:
     std::unique_ptr<Stream> stream_;
 };
 
+// One page's record as the JSON file holds it in "pages", alone.
+std::string pageRecord(const PageOutcome& page, const std::vector<std::string>& lines);
+
 // Writes `text` to `path` whole or not at all; the failure ("Cannot write
 // the <what> <path>: why") when it could not.
 std::optional<Failure> writeOutput(const std::string& what, const std::filesystem::path& path, std::string_view text);

@@ -21,6 +21,9 @@ packages=(
   xdotool imagemagick    # scripts/screenshot.sh
   clang libclang-rt-14-dev  # make fuzz: libFuzzer and clang's sanitizer runtimes
   python3 chromium       # the published site, checked in a headless browser
+  python3-dev pybind11-dev python3-numpy  # the Python module
+  libjpeg-dev            # its JPEG page images (libtiff and libpng above)
+  python3-pytest python3-dask python3-distributed  # its tests, a Dask cluster among them
 )
 
 missing=()
