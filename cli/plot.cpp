@@ -1,6 +1,8 @@
 #include "cli/plot.h"
 
+#include "imaging/errorview.h"
 #include "run/files.h"
+#include "run/writers.h"
 
 #include <QBuffer>
 #include <QFont>
@@ -96,16 +98,9 @@ private:
 constexpr const char* kFontFamilies = "Liberation Sans, Arial, Helvetica, sans-serif";
 constexpr const char* kQtFontFamily = "Liberation Sans";
 
-QFont textFont(int pixels, bool bold) {
-    QFont font;
-    font.setFamilies({"Liberation Sans", "Arial", "Helvetica"});
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 double textWidth(const std::string& text, int pixels, bool bold = false) {
-    return QFontMetricsF(textFont(pixels, bold)).horizontalAdvance(QString::fromStdString(text));
+    return QFontMetricsF(imaging::pictureFont(pixels, bold)).horizontalAdvance(QString::fromStdString(text));
 }
 
 // A coordinate to a tenth of a pixel, whatever the C locale.
@@ -120,22 +115,6 @@ std::string num(double v) {
     return s;
 }
 
-// Character data and attribute values; control characters have no place in XML.
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default:
-            if (static_cast<unsigned char>(c) >= 0x20) out += c;
-        }
-    }
-    return out;
-}
-
 std::string colourText(QRgb c) {
     std::array<char, 8> buf{};
     std::snprintf(buf.data(), buf.size(), "#%06X", static_cast<unsigned>(c & 0xFFFFFF));
@@ -146,7 +125,7 @@ void text(std::string& svg, double x, double y, std::string_view content, std::s
     svg += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"";
     if (!attributes.empty()) (svg += ' ') += attributes;
     svg += '>';
-    svg += escaped(content);
+    svg += markupEscaped(content);
     svg += "</text>\n";
 }
 
@@ -421,7 +400,7 @@ std::string plotSvg(const std::vector<Curve>& curves, const std::string& caption
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" + w + "\" height=\"" + h +
                       "\" viewBox=\"0 0 " + w + " " + h + "\" font-family=\"" + fontFamily + "\">\n";
-    svg += "<title>" + escaped(heading) + "</title>\n";
+    svg += "<title>" + markupEscaped(heading) + "</title>\n";
     svg += "<rect x=\"0\" y=\"0\" width=\"" + w + "\" height=\"" + h + "\" fill=\"#FFFFFF\"/>\n";
     for (std::size_t i = 0; i < l.caption.size(); ++i)
         text(svg, kMargin, 12 + kCaptionPixels + static_cast<double>(i) * kCaptionLine, l.caption[i],

@@ -78,20 +78,20 @@ QImage fadedPage(const QImage& page, PageSize size, const QList<QRgb>& palette, 
 constexpr int kMinLegendWidth = 360;
 constexpr int kGreys = 16;  // black to white, for the legend's text
 
-QFont legendFont(int pixels, bool bold) {
-    QFont font;
-    font.setFamilies({"Liberation Sans", "Arial", "Helvetica"});
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
-
 QString legendName(RegionStatus status) {
     return QString::fromLatin1(statusName(status).data(), static_cast<qsizetype>(statusName(status).size()))
         .replace('_', ' ');
 }
 
 }  // namespace
+
+QFont pictureFont(int pixels, bool bold) {
+    QFont font;
+    font.setFamilies({"Liberation Sans", "Arial", "Helvetica"});
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
 
 QRgb statusColour(RegionStatus status) {
     switch (status) {
@@ -215,7 +215,7 @@ QImage withLegend(const QImage& view, const StatusCounts& counts, const QString&
     const int width = std::max(view.width(), kMinLegendWidth);
     // Text that stays readable when the page is shown whole on a screen.
     const int px = std::clamp(width / 52, 13, 120);
-    const QFont font = legendFont(px, false), bold = legendFont(px, true);
+    const QFont font = pictureFont(px, false), bold = pictureFont(px, true);
     const QFontMetrics plain(font), strong(bold);
     const int pad = std::max(6, px / 2), gap = px, swatch = (px * 3 + 2) / 4, afterSwatch = std::max(3, px / 3);
     const int rule = std::max(1, px / 12), lineHeight = plain.lineSpacing(), room = width - 2 * pad;

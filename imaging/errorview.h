@@ -7,6 +7,7 @@
 #include "eval/diagnosis.h"
 #include "eval/labelmap.h"
 
+#include <QFont>
 #include <QImage>
 #include <QRgb>
 #include <QString>
@@ -20,6 +21,10 @@
 #include <vector>
 
 namespace corvanel::imaging {
+
+// The font of the text written into pictures (legends, captions, plots):
+// Liberation Sans, or Arial's metrics where it is missing.
+QFont pictureFont(int pixels, bool bold);
 
 // Okabe-Ito colours, told apart with any colour vision: one2one bluish
 // green, split orange, merged reddish purple, missed vermillion, false alarm

@@ -152,7 +152,9 @@ evaluated page's corvanel.PageResult), messages (what corvanel-eval says on
 stderr), not_evaluated (page names not counted), listed (pages listed).)";
 
 inline constexpr const char* standing = R"(A participant's place in a ranking: name, rank, overall (mean FM of
-both levels), lines and words (corvanel.Totals).)";
+both levels), lines and words (corvanel.Totals), and lines_submitted and
+words_submitted (pages with a result of their own; the others count as
+pages where nothing was found).)";
 
 inline constexpr const char* workspace = R"(Workspace(folder, gt=None, header=False, pixels="ink", ink_only=False)
 

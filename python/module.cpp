@@ -549,6 +549,7 @@ struct PyStanding {
     std::int64_t rank = 0;
     double overall = 0;
     Totals lines, words;
+    std::int64_t linesSubmitted = 0, wordsSubmitted = 0;
 };
 
 std::vector<PyStanding> rankWorkspace(const PyWorkspace& self, const py::object& participants,
@@ -573,7 +574,8 @@ std::vector<PyStanding> rankWorkspace(const PyWorkspace& self, const py::object&
     for (const corvanel::Standing& st : ranking.standings)
         out.push_back({st.participant.name, static_cast<std::int64_t>(out.size() + 1), st.overall,
                        {st.lines.totals.counts, st.lines.totals.pages, s.threshold, s.weights},
-                       {st.words.totals.counts, st.words.totals.pages, s.threshold, s.weights}});
+                       {st.words.totals.counts, st.words.totals.pages, s.threshold, s.weights},
+                       st.lines.submitted, st.words.submitted});
     return out;
 }
 
@@ -801,6 +803,9 @@ PYBIND11_MODULE(corvanel, m) {
         .def_readonly("overall", &PyStanding::overall, "Mean FM of both levels (a level without a score counts as 0).")
         .def_readonly("lines", &PyStanding::lines, "Totals at line level (corvanel.Totals).")
         .def_readonly("words", &PyStanding::words, "Totals at word level (corvanel.Totals).")
+        .def_readonly("lines_submitted", &PyStanding::linesSubmitted,
+                      "Pages with a line result of its own; the others count as pages where nothing was found.")
+        .def_readonly("words_submitted", &PyStanding::wordsSubmitted, "The same at word level.")
         .def("__repr__", [](const PyStanding& s) {
             return "<corvanel.Standing rank=" + std::to_string(s.rank) + " " + printableName(s.name) +
                    " overall=" + fixed2(s.overall) + ">";

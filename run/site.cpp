@@ -8,21 +8,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 // A path inside the site as a relative URL: each part percent-encoded.
 std::string url(const fs::path& relative) {
     std::string out;
@@ -73,7 +58,7 @@ document.querySelectorAll("table.sortable th").forEach((th, i) => th.addEventLis
 )";
 
 std::string document(const std::string& title, const std::string& body, bool sortable) {
-    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + escaped(title) +
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + markupEscaped(title) +
            "</title>\n" + kStyle + "</head>\n<body>\n" + body + (sortable ? kSortScript : "") + "</body>\n</html>\n";
 }
 
@@ -82,7 +67,7 @@ bool isNumber(const std::string& field) {
 }
 
 std::string cell(const std::string& field) {
-    return (isNumber(field) ? "<td class=\"n\">" : "<td>") + escaped(printableName(field)) + "</td>";
+    return (isNumber(field) ? "<td class=\"n\">" : "<td>") + markupEscaped(printableName(field)) + "</td>";
 }
 
 struct Table {
@@ -98,15 +83,15 @@ struct Table {
 
 std::string html(const Table& t) {
     std::string out = "<table id=\"" + t.id + "\"" + (t.sortable ? " class=\"sortable\"" : "") + ">\n<caption><b>" +
-                      escaped(t.title) + "</b>" + escaped(t.caption) + "</caption>\n<thead><tr>";
-    for (const std::string& h : t.header) out += "<th>" + escaped(h) + "</th>";
-    if (!t.extraHeader.empty()) out += "<th>" + escaped(t.extraHeader) + "</th>";
+                      markupEscaped(t.title) + "</b>" + markupEscaped(t.caption) + "</caption>\n<thead><tr>";
+    for (const std::string& h : t.header) out += "<th>" + markupEscaped(h) + "</th>";
+    if (!t.extraHeader.empty()) out += "<th>" + markupEscaped(t.extraHeader) + "</th>";
     out += "</tr></thead>\n<tbody>\n";
     for (std::size_t r = 0; r < t.rows.size(); ++r) {
         out += r < t.rowClasses.size() && !t.rowClasses[r].empty() ? "<tr class=\"" + t.rowClasses[r] + "\">" : "<tr>";
         for (std::size_t c = 0; c < t.rows[r].size(); ++c) {
             if (c == 1 && r < t.links.size() && !t.links[r].empty())
-                out += "<td><a href=\"" + url(t.links[r]) + "\">" + escaped(printableName(t.rows[r][c])) + "</a></td>";
+                out += "<td><a href=\"" + url(t.links[r]) + "\">" + markupEscaped(printableName(t.rows[r][c])) + "</a></td>";
             else
                 out += cell(t.rows[r][c]);
         }
@@ -126,7 +111,7 @@ std::string participantBody(const SiteContent& c, const Standing& s, const fs::p
     for (const LevelRun* run : runs)
         for (const char* column : {"submitted", "N", "M", "one2one", "DR", "RA", "FM"})
             header.push_back(std::string(levelName(run->level)) + " " + column);
-    std::string body = "<p><a href=\"index.html\">Leaderboard</a></p>\n<h1>" + escaped(printableName(s.participant.name)) +
+    std::string body = "<p><a href=\"index.html\">Leaderboard</a></p>\n<h1>" + markupEscaped(printableName(s.participant.name)) +
                        "</h1>\n";
     std::vector<Row> rows;
     std::vector<std::string> thumbs;
@@ -157,7 +142,7 @@ std::string participantBody(const SiteContent& c, const Standing& s, const fs::p
                 if (!fs::exists(folder / image, ec)) continue;
                 if (!fs::exists(folder / thumb, ec)) thumb = image;
                 images += "<a href=\"" + url(image) + "\"><img src=\"" + url(thumb) + "\" alt=\"" +
-                          escaped(printableName(c.pages[i])) + ", " + levelName(run->level) + "\" loading=\"lazy\"></a>";
+                          markupEscaped(printableName(c.pages[i])) + ", " + levelName(run->level) + "\" loading=\"lazy\"></a>";
             }
         }
         thumbs.push_back(std::move(images));
@@ -215,7 +200,7 @@ std::optional<Failure> writeSite(const fs::path& folder, const SiteContent& c) {
         const Standing& s = c.standings.at(0);
         const LevelRun& run = *c.onlyLevel == Level::Lines ? s.lines : s.words;
         const Pooled& p = run.totals;
-        body += "<h1>" + escaped(printableName(s.participant.name)) + "</h1>\n";
+        body += "<h1>" + markupEscaped(printableName(s.participant.name)) + "</h1>\n";
         body += html(Table{.id = "totals",
                            .title = "Totals",
                            .caption = caption,
@@ -255,7 +240,7 @@ std::optional<Failure> writeSite(const fs::path& folder, const SiteContent& c) {
     if (c.plot)
         body += "<figure><img class=\"plot\" src=\"" + url(*c.plot) +
                 "\" alt=\"FM, DR and RA against the threshold\"><figcaption>FM, DR and RA against the threshold. " +
-                escaped(caption) + "</figcaption></figure>\n";
+                markupEscaped(caption) + "</figcaption></figure>\n";
     return write("index.html", document(c.onlyLevel ? "Corvanel: " + printableName(c.standings.at(0).participant.name)
                                                     : "Corvanel: leaderboard",
                                         body, false));

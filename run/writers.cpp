@@ -84,6 +84,22 @@ std::string textTable(const Row& header, const std::vector<Row>& rows) {
     return out;
 }
 
+std::string markupEscaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                if (static_cast<unsigned char>(c) >= 0x20) out += c;
+        }
+    }
+    return out;
+}
+
 std::string exactNumber(std::optional<double> value) {
     if (!value) return {};
     char buffer[64];

@@ -18,6 +18,10 @@ namespace corvanel {
 
 using Row = std::vector<std::string>;
 
+// Text for XML or HTML, as character data or an attribute's value: & < > " '
+// escaped, control characters (which XML cannot hold) left out.
+std::string markupEscaped(std::string_view text);
+
 // One field, quoted when it holds a comma, a quote or a line break (RFC 4180).
 std::string csvField(std::string_view text);
 // The header and rows, CRLF line ends.
