@@ -154,6 +154,8 @@ def main():
         index = site / "index.html"
         links = check_page(browser, index, site, problems)
         boards = {t["id"]: t["rows"] for t in json.loads(tables(browser))}
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": 1300, "height": 1100, "deviceScaleFactor": 1, "mobile": False}, session=True)
         shot = browser.call("Page.captureScreenshot", {"format": "png"}, session=True)
         (scratch / "leaderboard.png").write_bytes(base64.b64decode(shot["data"]))
 
