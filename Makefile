@@ -53,6 +53,7 @@ bench: build
 	$(BUILD)/bench/corvanel_bench_imaging
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/corvanel_bench_view
 	$(BUILD)/bench/corvanel_bench_load
+	$(BUILD)/bench/corvanel_bench_contest
 
 # corvanel.evaluate against the engine, numpy, and on two threads (docs/benchmarks.md).
 bench-python: configure
