@@ -1056,6 +1056,69 @@ std::vector<std::vector<Piece>> linePieces(const Ink& ink, const std::vector<std
     return pieces;
 }
 
+// Against over-segmentation: a line with little ink beside its area's full
+// lines, whose middle lies nearer a neighbour's than the line spacing says
+// lines lie and which runs over or under it, is a splinter of that
+// neighbour (a capital's top, a flourish below), and joins it. A short line
+// at the usual distance stays, and so does one beside the other.
+void mergeSplinters(std::vector<std::vector<Piece>>& lines, double spacing, const Tuning& t) {
+    const std::size_t n = lines.size();
+    if (n < 2) return;
+    // Each line's ink, its middle row, and the columns holding the most of it
+    // (a stray accent of the next column does not widen it).
+    std::vector<double> ink(n, 0.0), middle(n, 0.0), left(n, 0.0), right(n, 0.0);
+    std::vector<std::pair<std::int32_t, std::int32_t>> columns;  // a piece's middle column, its ink
+    for (std::size_t l = 0; l < n; ++l) {
+        columns.clear();
+        for (const Piece& p : lines[l])
+            if (!p.speck) {
+                ink[l] += p.x1 - p.x0;
+                middle[l] += static_cast<double>(p.y) * (p.x1 - p.x0);
+                columns.push_back({(p.x0 + p.x1) / 2, p.x1 - p.x0});
+            }
+        if (ink[l] == 0) continue;
+        middle[l] /= ink[l];
+        std::sort(columns.begin(), columns.end());
+        double seen = 0;
+        for (const auto& [x, w] : columns) {
+            if (seen < t.splinterSpread * ink[l]) left[l] = x;
+            seen += w;
+            if (seen <= (1 - t.splinterSpread) * ink[l]) right[l] = x;
+        }
+    }
+    const auto over = [&](std::size_t l, std::size_t k) {
+        return 2 * (std::min(right[l], right[k]) - std::max(left[l], left[k])) >= right[l] - left[l];
+    };
+    std::vector<double> sorted(ink);
+    const auto at = std::min(n - 1, static_cast<std::size_t>(static_cast<double>(n) * t.fullLineQuantile));
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at), sorted.end());
+    const double light = t.splinterShare * sorted[at];
+    // The lightest go first, into lines that keep their own ink.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return ink[a] < ink[b]; });
+    std::vector<bool> gone(n, false);
+    for (const std::size_t l : order) {
+        if (ink[l] == 0 || ink[l] >= light) continue;
+        std::size_t nearest = n;
+        double best = t.splinterReach * spacing;
+        for (std::size_t k = 0; k < n; ++k)
+            if (k != l && !gone[k] && ink[k] > ink[l] && over(l, k) && std::abs(middle[k] - middle[l]) < best) {
+                best = std::abs(middle[k] - middle[l]);
+                nearest = k;
+            }
+        if (nearest == n) continue;
+        lines[nearest].insert(lines[nearest].end(), lines[l].begin(), lines[l].end());
+        middle[nearest] = (middle[nearest] * ink[nearest] + middle[l] * ink[l]) / (ink[nearest] + ink[l]);
+        ink[nearest] += ink[l];
+        left[nearest] = std::min(left[nearest], left[l]);
+        right[nearest] = std::max(right[nearest], right[l]);
+        lines[l].clear();
+        gone[l] = true;
+    }
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto& line) { return line.empty(); }), lines.end());
+}
+
 // The lines of one area, as its ink's pieces in page coordinates. An area
 // beside the main one (a gloss, often in a smaller hand) measures its own
 // line spacing where it is tall enough to show one near the page's; the
@@ -1073,6 +1136,7 @@ std::vector<std::vector<Piece>> linesOfArea(const Ink& page, const Area& a, doub
     if (tracks.tracks.empty()) return {};
     const LineMap map = separateLines(tracks, width, t);
     auto pieces = linePieces(ink, lineOfComponents(ink, map, spacing, t), map);
+    mergeSplinters(pieces, spacing, t);
     for (auto& line : pieces)
         for (Piece& p : line) {
             p.y += a.y0;

@@ -96,6 +96,9 @@ struct Tuning {
                                     // this share of the profile's range above the valley's floor
 
     // Lines kept
+    double splinterShare = 0.25;     // a line with less than this share of its area's full line's ink...
+    double splinterReach = 0.5;      // ...and its middle this near (in line spacings) a heavier one joins it,
+    double splinterSpread = 0.1;     // when over or under it: its ink but this share at either end
     double fullLineQuantile = 0.75;  // a full line's ink: this quantile of the lines'...
     double scrapShare = 0.1;         // ...and a line with less than this share of it...
     double scrapSpacings = 1.5;      // ...no wider than this many line spacings holds scraps, left out
