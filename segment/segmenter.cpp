@@ -1266,8 +1266,32 @@ Gaps findGaps(Projector& pr, double slant, double wordFloor) {
     return out;
 }
 
+// A line's x-height: the rows holding the middle half of its ink, as
+// ascenders and descenders hold little.
+double xHeight(const std::vector<Piece>& line) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> rows;  // a piece's row, its ink
+    double ink = 0;
+    for (const Piece& p : line)
+        if (!p.speck) {
+            rows.push_back({p.y, p.x1 - p.x0});
+            ink += p.x1 - p.x0;
+        }
+    if (rows.empty()) return 0;
+    std::sort(rows.begin(), rows.end());
+    double seen = 0;
+    std::int32_t low = rows.front().first, high = rows.back().first;
+    for (const auto& [y, w] : rows) {
+        if (seen < ink / 4) low = y;
+        seen += w;
+        if (seen <= ink * 3 / 4) high = y;
+    }
+    return static_cast<double>(high - low + 1);
+}
+
 // Labels each line with ink besides specks, and its words split at the gaps
-// wider than the line's threshold, which the page's bounds.
+// wider than the line's threshold: Otsu's on its own gaps, which the page's
+// bounds, and no less than a share of its x-height, so that a cursive hand
+// lifting the pen between letters is not cut at each lift.
 void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Projector& pr, double slant,
                         const Gaps& gaps, double wordFloor, const Tuning& t, Segmentation& out) {
     const auto width = static_cast<std::size_t>(out.lines.width());
@@ -1283,7 +1307,7 @@ void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Pro
         if (own.size() >= t.minLineGaps)
             threshold = std::clamp(std::exp(otsu(own)), t.lineGapLow * gaps.pageThreshold,
                                    t.lineGapHigh * gaps.pageThreshold);
-        threshold = std::max(threshold, wordFloor);
+        threshold = std::max({threshold, wordFloor, t.xHeightGap * xHeight(pieces[l])});
         // Word boundaries: the starts of the gaps kept, in slanted columns.
         std::vector<std::int32_t> cuts;
         for (const Gap& g : gaps.ofLine[l])

@@ -111,7 +111,8 @@ struct Tuning {
     double minSlant = -0.6;         // slants tried, in columns per row...
     double maxSlant = 1.0;
     double slantStep = 0.05;
-    double minWordGap = 0.08;       // no gap narrower than this (in line spacings) parts words
+    double minWordGap = 0.08;       // no gap narrower than this (in line spacings) parts words...
+    double xHeightGap = 0.4;        // ...nor one narrower than this share of the line's x-height
     std::size_t minLineGaps = 3;    // a line with this many gaps finds its own threshold...
     double lineGapLow = 0.75;       // ...within these shares of the page's
     double lineGapHigh = 1.33;
