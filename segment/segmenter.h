@@ -72,8 +72,7 @@ struct Tuning {
     double areaColumnLines = 2.0;   // ...when each side holds writing this many line spacings tall;
     double areaWordGap = 1.5;       // else a gap must be this wide (in line spacings) to part them
     double areaMinInk = 0.1;        // an area with less ink than this share of a full line holds no writing
-    double areaOwnSpacingLines = 1.5; // an area this many page line spacings tall, with under half the ink,
-                                    // measures its own spacing...
+    double areaOwnSpacingLines = 1.5;  // a gloss this many page line spacings tall measures its own spacing...
     double areaSpacingLow = 0.5;    // ...and keeps it within these shares of the page's
     double areaSpacingHigh = 1.5;
 
@@ -96,11 +95,11 @@ struct Tuning {
                                     // this share of the profile's range above the valley's floor
 
     // Lines kept
-    double splinterShare = 0.25;     // a line with less than this share of its area's full line's ink...
+    double fullLineQuantile = 0.75;  // a full line's ink: this quantile of the lines' (an area's or the page's)
+    double splinterShare = 0.25;     // a line with less than this share of a full line's ink...
     double splinterReach = 0.5;      // ...and its middle this near (in line spacings) a heavier one joins it,
     double splinterSpread = 0.1;     // when over or under it: its ink but this share at either end
-    double fullLineQuantile = 0.75;  // a full line's ink: this quantile of the lines'...
-    double scrapShare = 0.1;         // ...and a line with less than this share of it...
+    double scrapShare = 0.1;         // a line with less than this share of a full line's ink...
     double scrapSpacings = 1.5;      // ...no wider than this many line spacings holds scraps, left out
 
     // Components to lines
