@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -159,9 +160,10 @@ std::vector<std::vector<double>> bandProfiles(const std::vector<Run>& runs, cons
 // The line spacing: the period P that the band profiles repeat best, by
 // how much more a profile, its trend at that scale removed, agrees with
 // itself P rows down than P/2 rows down. Narrow bands keep a slight skew from
-// blurring it.
-double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::int32_t height, double fallback,
-                       const Tuning& t) {
+// blurring it. The guess, from the writing's height, sets the scale of
+// letters; the fallback stands where no period shows.
+double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::int32_t height, double guess,
+                       double fallback, const Tuning& t) {
     // Rows binned in pairs on tall pages: half the work, resolution to spare.
     const std::size_t bin = height > t.binRowsAbove ? 2 : 1;
     const std::size_t n = static_cast<std::size_t>(height) / bin;
@@ -170,12 +172,12 @@ double estimateSpacing(const std::vector<std::vector<double>>& profiles, std::in
         std::vector<double> p(n, 0.0);
         for (std::size_t y = 0; y < n * bin; ++y) p[y / bin] += raw[y];
         // Smoothed at the scale of letters, so that strokes within a line do not count as repeats.
-        binned.push_back(gaussianSmooth(p, std::max(1.0, fallback / (t.letterSigmaDivisor * static_cast<double>(bin)))));
+        binned.push_back(gaussianSmooth(p, std::max(1.0, guess / (t.letterSigmaDivisor * static_cast<double>(bin)))));
     }
     // Lines are at least half as tall as the usual letter: capitals' top,
     // middle and bottom strokes would otherwise pass for lines of their own.
     const std::size_t minLag = std::max({std::size_t{4}, static_cast<std::size_t>(t.minSpacing) / bin,
-                                         static_cast<std::size_t>(fallback / t.minSpacingDivisor) / bin}),
+                                         static_cast<std::size_t>(guess / t.minSpacingDivisor) / bin}),
                       maxLag = n / t.minPeriods;
     double bestScore = 0;
     std::size_t best = 0;
@@ -520,6 +522,88 @@ std::vector<bool> notWriting(const std::vector<Component>& components, double pe
     return out;
 }
 
+// A thin cross-section of a vertical stroke: its row and its centre.
+struct Section {
+    std::int32_t y;
+    double x;
+};
+
+// Which sections lie on long vertical strokes: within a strip two widths
+// wide, chains of sections a row after the other with gaps of at most
+// `gap` rows, `length` long and covering `cover` of it. A rule or a page's
+// edge is such a chain even where it is faint, frayed or touches the
+// writing; no stroke of writing runs down that far.
+std::vector<bool> onVerticalStrokes(const std::vector<Section>& sections, double width, double length,
+                                    std::int32_t gap, double cover) {
+    std::vector<bool> on(sections.size(), false);
+    double most = 0;
+    for (const Section& s : sections) most = std::max(most, s.x);
+    // Sections come row by row, so each strip's are in order.
+    std::vector<std::vector<std::int32_t>> strips(static_cast<std::size_t>(most / width) + 2);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const auto k = static_cast<std::size_t>(sections[i].x / width);
+        strips[k].push_back(static_cast<std::int32_t>(i));
+        if (k > 0) strips[k - 1].push_back(static_cast<std::int32_t>(i));
+    }
+    const auto rowOf = [&](std::int32_t i) { return sections[static_cast<std::size_t>(i)].y; };
+    for (const auto& strip : strips)
+        for (std::size_t first = 0; first < strip.size();) {
+            std::size_t last = first;
+            std::int32_t covered = 1;
+            for (; last + 1 < strip.size() && rowOf(strip[last + 1]) - rowOf(strip[last]) <= gap; ++last)
+                covered += rowOf(strip[last + 1]) > rowOf(strip[last]);
+            const std::int32_t span = rowOf(strip[last]) - rowOf(strip[first]) + 1;
+            if (span >= length && covered >= cover * span)
+                for (std::size_t i = first; i <= last; ++i) on[static_cast<std::size_t>(strip[i])] = true;
+            first = last + 1;
+        }
+    return on;
+}
+
+// The runs without the ink of long vertical strokes no thicker than `thin`:
+// rules, frames, the page's edges, even where writing touches them. A row's
+// runs less than `join` apart are one cross-section (a frayed edge), which
+// counts only with `clear` pixels of paper on both sides: the writing
+// beside a rule is left alone, and letters crowd their own strokes. The
+// horizontal ones are left to the components' test: a line of cursive runs
+// along its baseline as a rule would.
+std::vector<Run> withoutVerticalStrokes(const std::vector<Run>& runs, double thin, double clear, double join,
+                                        double length, std::int32_t gap, double cover) {
+    std::vector<Section> sections;
+    std::vector<std::pair<std::size_t, std::size_t>> sectionRuns;  // [first, last) of the runs it holds
+    for (std::size_t i = 0; i < runs.size();) {
+        std::size_t row = i;
+        while (row < runs.size() && runs[row].y == runs[i].y) ++row;
+        for (std::size_t a = i; a < row;) {
+            std::size_t b = a + 1;
+            while (b < row && runs[b].x0 - runs[b - 1].x1 < join) ++b;
+            const std::int32_t from = runs[a].x0, to = runs[b - 1].x1;
+            const bool clearBefore = a == i || from - runs[a - 1].x1 >= clear;
+            const bool clearAfter = b == row || runs[b].x0 - to >= clear;
+            if (to - from <= thin && clearBefore && clearAfter) {
+                sections.push_back({runs[a].y, (from + to) / 2.0});
+                sectionRuns.push_back({a, b});
+            }
+            a = b;
+        }
+        i = row;
+    }
+    const auto on = onVerticalStrokes(sections, thin, length, gap, cover);
+    std::vector<bool> dropped(runs.size(), false);
+    bool any = false;
+    for (std::size_t k = 0; k < sections.size(); ++k)
+        if (on[k]) {
+            for (std::size_t i = sectionRuns[k].first; i < sectionRuns[k].second; ++i) dropped[i] = true;
+            any = true;
+        }
+    if (!any) return runs;
+    std::vector<Run> kept;
+    kept.reserve(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        if (!dropped[i]) kept.push_back(runs[i]);
+    return kept;
+}
+
 // The page's ink as runs and components, and which of it counts as writing.
 struct Ink {
     std::vector<Run> runs;
@@ -536,7 +620,7 @@ Ink inkOf(const BilevelPage& page, const Tuning& t) {
     Ink ink;
     ink.runs = findRuns(page);
     if (ink.runs.empty()) return ink;
-    const auto& runs = ink.runs;
+    auto& runs = ink.runs;
     const auto& components = ink.components;
     ink.componentOf = connectRuns(runs, page.height, ink.components);
 
@@ -547,8 +631,12 @@ Ink inkOf(const BilevelPage& page, const Tuning& t) {
     std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2), lengths.end());
     const double pen = std::max(1, lengths[lengths.size() / 2]);
     const double speckArea = std::max(t.speckMinArea, t.speckPenShare * pen * pen);
-    ink.speck.resize(components.size());
-    for (std::size_t c = 0; c < components.size(); ++c) ink.speck[c] = static_cast<double>(components[c].area) < speckArea;
+    const auto findSpecks = [&] {
+        ink.speck.assign(components.size(), false);
+        for (std::size_t c = 0; c < components.size(); ++c)
+            ink.speck[c] = static_cast<double>(components[c].area) < speckArea;
+    };
+    findSpecks();
     // The writing's usual height: the median height of what is not a speck.
     std::vector<std::int32_t> heights;
     for (std::size_t c = 0; c < components.size(); ++c)
@@ -556,6 +644,16 @@ Ink inkOf(const BilevelPage& page, const Tuning& t) {
     if (heights.empty()) heights.push_back(page.height);
     std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2), heights.end());
     ink.usual = heights[heights.size() / 2];
+    // Rules and edges go first, so that writing touching them is left whole.
+    const double thin = std::max(t.rulePens * pen, t.ruleHeightShare * ink.usual);
+    const std::size_t before = runs.size();
+    runs = withoutVerticalStrokes(runs, thin, t.ruleClearance * ink.usual, pen, t.ruleLength * ink.usual,
+                                  static_cast<std::int32_t>(std::lround(t.ruleGapPens * pen)), t.ruleCover);
+    if (runs.empty()) return ink;
+    if (runs.size() != before) {
+        ink.componentOf = connectRuns(runs, page.height, ink.components);
+        findSpecks();
+    }
     ink.notText = notWriting(components, pen, ink.usual, page.width, page.height, t);
     ink.counted.resize(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -565,14 +663,240 @@ Ink inkOf(const BilevelPage& page, const Tuning& t) {
     return ink;
 }
 
-// Line spacing from narrow bands; its fallback from the writing's height.
-double lineSpacing(const Ink& ink, const BilevelPage& page, const Tuning& t) {
-    const double fallback = t.fallbackSpacing * ink.usual;
+// Line spacing from narrow bands, or the fallback where they show no period.
+double lineSpacing(const Ink& ink, std::int32_t width, std::int32_t height, double fallback, const Tuning& t) {
+    const double guess = t.fallbackSpacing * ink.usual;
     Bands probe;
-    probe.count = std::clamp(page.width / t.probeBandWidth, 1, t.probeBandsMax);
-    probe.step = probe.window = static_cast<double>(page.width) / probe.count;
+    probe.count = std::clamp(width / t.probeBandWidth, 1, t.probeBandsMax);
+    probe.step = probe.window = static_cast<double>(width) / probe.count;
     return std::max(t.minSpacing,
-                    estimateSpacing(bandProfiles(ink.runs, ink.counted, probe, page.height), page.height, fallback, t));
+                    estimateSpacing(bandProfiles(ink.runs, ink.counted, probe, height), height, guess, fallback, t));
+}
+
+// A text area: a main column, a gloss beside it, a heading or a page number
+// set apart; its lines are followed on their own.
+struct Area {
+    std::int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // [x0, x1) x [y0, y1)
+    std::vector<std::int32_t> components;
+    std::int64_t ink = 0;
+};
+
+// Where the spans [from, to) of a set of components leave gaps at least
+// minGap wide: the groups between the gaps, in order.
+std::vector<std::vector<std::int32_t>> splitAtGaps(const std::vector<std::int32_t>& parts,
+                                                   const std::vector<std::pair<std::int32_t, std::int32_t>>& span,
+                                                   double minGap) {
+    std::vector<std::int32_t> order(parts);
+    std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+        return span[static_cast<std::size_t>(a)].first < span[static_cast<std::size_t>(b)].first;
+    });
+    std::vector<std::vector<std::int32_t>> groups(1);
+    std::int32_t end = std::numeric_limits<std::int32_t>::min();
+    for (const std::int32_t c : order) {
+        const auto& [from, to] = span[static_cast<std::size_t>(c)];
+        if (!groups.back().empty() && from - end >= minGap) groups.emplace_back();
+        groups.back().push_back(c);
+        end = std::max(end, to);
+    }
+    return groups;
+}
+
+// A block's components parted at the gaps between columns of writing:
+// stretches of columns at least areaColumnGap line spacings wide where ink
+// runs down at most areaGapShare of the block's height (a page number or a
+// stray mark may lie in one), between columns where it runs further. Each
+// cut runs down the emptiest column of its stretch; a component goes to the
+// side of its centre.
+std::vector<std::vector<std::int32_t>> columnGroups(const std::vector<std::int32_t>& block,
+                                                    const std::vector<std::pair<std::int32_t, std::int32_t>>& rows,
+                                                    const std::vector<std::pair<std::int32_t, std::int32_t>>& columns,
+                                                    double spacing, const Tuning& t) {
+    std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
+    std::int32_t top = std::numeric_limits<std::int32_t>::max(), bottom = 0;
+    for (const std::int32_t c : block) {
+        left = std::min(left, columns[static_cast<std::size_t>(c)].first);
+        right = std::max(right, columns[static_cast<std::size_t>(c)].second);
+        top = std::min(top, rows[static_cast<std::size_t>(c)].first);
+        bottom = std::max(bottom, rows[static_cast<std::size_t>(c)].second);
+    }
+    // How far down each column's writing runs: the heights of the components over it.
+    const auto w = static_cast<std::size_t>(right - left);
+    std::vector<double> cover(w + 1, 0.0);
+    for (const std::int32_t c : block) {
+        const auto& [x0, x1] = columns[static_cast<std::size_t>(c)];
+        const auto& [y0, y1] = rows[static_cast<std::size_t>(c)];
+        cover[static_cast<std::size_t>(x0 - left)] += y1 - y0;
+        cover[static_cast<std::size_t>(x1 - left)] -= y1 - y0;
+    }
+    for (std::size_t x = 1; x <= w; ++x) cover[x] += cover[x - 1];
+    const double open = t.areaGapShare * (bottom - top);
+    std::vector<double> cuts;
+    for (std::size_t x = 0; x < w;) {
+        if (cover[x] > open) { ++x; continue; }
+        const std::size_t from = x;
+        while (x < w && cover[x] <= open) ++x;
+        // Stretches at the block's ends part nothing.
+        if (from == 0 || x == w || static_cast<double>(x - from) < t.areaColumnGap * spacing) continue;
+        // The middle of the emptiest stretch within.
+        const double least = *std::min_element(cover.begin() + static_cast<std::ptrdiff_t>(from),
+                                                cover.begin() + static_cast<std::ptrdiff_t>(x));
+        std::size_t bestFrom = from, bestLength = 0;
+        for (std::size_t y = from; y < x;) {
+            if (cover[y] > least) { ++y; continue; }
+            const std::size_t start = y;
+            while (y < x && cover[y] <= least) ++y;
+            if (y - start > bestLength) { bestLength = y - start; bestFrom = start; }
+        }
+        cuts.push_back(static_cast<double>(left) + static_cast<double>(bestFrom) + static_cast<double>(bestLength) / 2.0);
+    }
+    std::vector<std::vector<std::int32_t>> groups(cuts.size() + 1);
+    for (const std::int32_t c : block) {
+        const auto& [x0, x1] = columns[static_cast<std::size_t>(c)];
+        groups[static_cast<std::size_t>(std::upper_bound(cuts.begin(), cuts.end(), (x0 + x1) / 2.0) - cuts.begin())]
+            .push_back(c);
+    }
+    groups.erase(std::remove_if(groups.begin(), groups.end(), [](const auto& g) { return g.empty(); }), groups.end());
+    return groups;
+}
+
+// The page's text areas, found before lines are followed: the writing cut
+// recursively at white bands of rows taller than a line spacing and at
+// gaps between columns (columnGroups). A gap beside a few lines of writing
+// could be a word gap, so there only a white one much wider parts. Marks
+// (dots, accents, commas) neither part nor join; each follows the area it
+// lies in or nearest to. Areas with too little ink for a line hold none.
+std::vector<Area> textAreas(const Ink& ink, double spacing, const Tuning& t) {
+    const auto nc = ink.components.size();
+    std::vector<std::pair<std::int32_t, std::int32_t>> rows(nc), columns(nc);
+    std::vector<std::int32_t> shapes, marks;
+    for (std::size_t c = 0; c < nc; ++c) {
+        if (ink.speck[c] || ink.notText[c]) continue;
+        const Component& k = ink.components[c];
+        rows[c] = {k.top, k.bottom + 1};
+        columns[c] = {k.left, k.right + 1};
+        (std::max(k.width(), k.height()) < t.areaMarkHeights * ink.usual ? marks : shapes)
+            .push_back(static_cast<std::int32_t>(c));
+    }
+    std::vector<Area> areas;
+    if (shapes.empty()) std::swap(shapes, marks);  // a page of marks: one area
+    // Blocks still to cut, in reading order: last in, first out.
+    std::vector<std::vector<std::int32_t>> todo;
+    if (!shapes.empty()) todo.push_back(std::move(shapes));
+    while (!todo.empty()) {
+        std::vector<std::int32_t> block = std::move(todo.back());
+        todo.pop_back();
+        auto groups = splitAtGaps(block, rows, t.areaRowGap * spacing);
+        if (groups.size() == 1) {
+            groups = columnGroups(block, rows, columns, spacing, t);
+            // A narrower gap parts only two columns of several lines each:
+            // writing that runs down that far, no white band between.
+            const auto tall = [&](std::vector<std::int32_t> g) {
+                std::sort(g.begin(), g.end(), [&](std::int32_t a, std::int32_t b) {
+                    return rows[static_cast<std::size_t>(a)].first < rows[static_cast<std::size_t>(b)].first;
+                });
+                std::int32_t from = 0, to = std::numeric_limits<std::int32_t>::min() / 2, longest = 0;
+                for (const std::int32_t c : g) {
+                    const auto& [y0, y1] = rows[static_cast<std::size_t>(c)];
+                    if (y0 - to >= t.areaRowGap * spacing) from = y0;
+                    to = std::max(to, y1);
+                    longest = std::max(longest, to - from);
+                }
+                return longest >= t.areaColumnLines * spacing;
+            };
+            const auto gapAfter = [&](const std::vector<std::int32_t>& left, const std::vector<std::int32_t>& right) {
+                std::int32_t end = 0, start = std::numeric_limits<std::int32_t>::max();
+                for (const std::int32_t c : left) end = std::max(end, columns[static_cast<std::size_t>(c)].second);
+                for (const std::int32_t c : right) start = std::min(start, columns[static_cast<std::size_t>(c)].first);
+                return start - end;
+            };
+            for (bool merged = true; merged && groups.size() > 1;) {
+                merged = false;
+                for (std::size_t g = 0; g + 1 < groups.size() && !merged; ++g) {
+                    if (gapAfter(groups[g], groups[g + 1]) >= t.areaWordGap * spacing ||
+                        (tall(groups[g]) && tall(groups[g + 1])))
+                        continue;
+                    groups[g].insert(groups[g].end(), groups[g + 1].begin(), groups[g + 1].end());
+                    groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(g) + 1);
+                    merged = true;
+                }
+            }
+        }
+        if (groups.size() == 1) {
+            Area a;
+            a.components = std::move(block);
+            areas.push_back(std::move(a));
+            continue;
+        }
+        for (auto g = groups.rbegin(); g != groups.rend(); ++g) todo.push_back(std::move(*g));
+    }
+    const auto bound = [&](Area& a, std::int32_t c) {
+        const Component& k = ink.components[static_cast<std::size_t>(c)];
+        a.x0 = std::min(a.x0, k.left);
+        a.y0 = std::min(a.y0, k.top);
+        a.x1 = std::max(a.x1, k.right + 1);
+        a.y1 = std::max(a.y1, k.bottom + 1);
+    };
+    for (Area& a : areas) {
+        a.x0 = a.y0 = std::numeric_limits<std::int32_t>::max();
+        a.x1 = a.y1 = 0;
+        for (const std::int32_t c : a.components) bound(a, c);
+    }
+    for (const std::int32_t c : marks) {
+        const Component& k = ink.components[static_cast<std::size_t>(c)];
+        const double x = (k.left + k.right + 1) / 2.0, y = (k.top + k.bottom + 1) / 2.0;
+        std::size_t nearest = 0;
+        double best = std::numeric_limits<double>::infinity();
+        for (std::size_t i = 0; i < areas.size(); ++i) {
+            const Area& a = areas[i];
+            const double dx = std::max({a.x0 - x, 0.0, x - a.x1}), dy = std::max({a.y0 - y, 0.0, y - a.y1});
+            if (dx * dx + dy * dy < best) { best = dx * dx + dy * dy; nearest = i; }
+        }
+        areas[nearest].components.push_back(c);
+    }
+    for (Area& a : areas) {
+        for (const std::int32_t c : a.components) {
+            bound(a, c);
+            a.ink += ink.components[static_cast<std::size_t>(c)].area;
+        }
+        std::sort(a.components.begin(), a.components.end());
+    }
+    // Too little ink to be a line of writing beside the page's (its
+    // largest area's ink a line spacing): scraps of a border, stains, dust.
+    double lineInk = 0;
+    for (const Area& a : areas)
+        lineInk = std::max(lineInk, static_cast<double>(a.ink) / std::max(1.0, (a.y1 - a.y0) / spacing));
+    areas.erase(std::remove_if(areas.begin(), areas.end(),
+                               [&](const Area& a) { return static_cast<double>(a.ink) < t.areaMinInk * lineInk; }),
+                areas.end());
+    return areas;
+}
+
+// An area's writing as ink of its own, in the area's coordinates: its runs
+// (each run index of the page's at runsOf[component]), all counted.
+Ink areaInk(const Ink& ink, const Area& a, const std::vector<std::vector<std::int32_t>>& runsOf) {
+    Ink own;
+    own.usual = ink.usual;
+    std::vector<std::int32_t> runs;
+    for (std::size_t k = 0; k < a.components.size(); ++k) {
+        const auto c = static_cast<std::size_t>(a.components[k]);
+        Component box = ink.components[c];
+        box.left -= a.x0; box.right -= a.x0; box.top -= a.y0; box.bottom -= a.y0;
+        own.components.push_back(box);
+        runs.insert(runs.end(), runsOf[c].begin(), runsOf[c].end());
+    }
+    std::sort(runs.begin(), runs.end());
+    std::vector<std::int32_t> local(ink.components.size(), -1);
+    for (std::size_t k = 0; k < a.components.size(); ++k)
+        local[static_cast<std::size_t>(a.components[k])] = static_cast<std::int32_t>(k);
+    for (const std::int32_t i : runs) {
+        const Run& r = ink.runs[static_cast<std::size_t>(i)];
+        own.runs.push_back({r.y - a.y0, r.x0 - a.x0, r.x1 - a.x0});
+        own.componentOf.push_back(local[static_cast<std::size_t>(ink.componentOf[static_cast<std::size_t>(i)])]);
+    }
+    own.speck.assign(own.components.size(), false);
+    own.notText.assign(own.components.size(), false);
+    own.counted.assign(own.runs.size(), true);
+    return own;
 }
 
 // The lines as tracks through bands a few line spacings wide.
@@ -584,15 +908,15 @@ struct LineTracks {
 };
 
 // Band profiles, their drift from band to band, and their peaks linked into tracks.
-LineTracks trackLines(const Ink& ink, const BilevelPage& page, double spacing, const Tuning& t) {
+LineTracks trackLines(const Ink& ink, std::int32_t width, std::int32_t height, double spacing, const Tuning& t) {
     LineTracks out;
     // Bands a few line spacings wide, overlapping by half.
     Bands& bands = out.bands;
-    bands.step = std::max(t.bandSpacings * spacing, page.width / t.maxBands);
-    bands.count = std::max(1, static_cast<std::int32_t>(std::lround(page.width / bands.step)));
-    bands.step = static_cast<double>(page.width) / bands.count;
+    bands.step = std::max(t.bandSpacings * spacing, width / t.maxBands);
+    bands.count = std::max(1, static_cast<std::int32_t>(std::lround(width / bands.step)));
+    bands.step = static_cast<double>(width) / bands.count;
     bands.window = t.bandWindowSteps * bands.step;
-    const auto raw = bandProfiles(ink.runs, ink.counted, bands, page.height);
+    const auto raw = bandProfiles(ink.runs, ink.counted, bands, height);
     std::vector<std::vector<double>> smooth;
     for (const auto& p : raw) {
         smooth.push_back(gaussianSmooth(p, t.smoothSigma * spacing));
@@ -732,6 +1056,128 @@ std::vector<std::vector<Piece>> linePieces(const Ink& ink, const std::vector<std
     return pieces;
 }
 
+// Against over-segmentation: a line with little ink beside its area's full
+// lines, whose middle lies nearer a neighbour's than the line spacing says
+// lines lie and which runs over or under it, is a splinter of that
+// neighbour (a capital's top, a flourish below), and joins it. A short line
+// at the usual distance stays, and so does one beside the other.
+void mergeSplinters(std::vector<std::vector<Piece>>& lines, double spacing, const Tuning& t) {
+    const std::size_t n = lines.size();
+    if (n < 2) return;
+    // Each line's ink, its middle row, and the columns holding the most of it
+    // (a stray accent of the next column does not widen it).
+    std::vector<double> ink(n, 0.0), middle(n, 0.0), left(n, 0.0), right(n, 0.0);
+    std::vector<std::pair<std::int32_t, std::int32_t>> columns;  // a piece's middle column, its ink
+    for (std::size_t l = 0; l < n; ++l) {
+        columns.clear();
+        for (const Piece& p : lines[l])
+            if (!p.speck) {
+                ink[l] += p.x1 - p.x0;
+                middle[l] += static_cast<double>(p.y) * (p.x1 - p.x0);
+                columns.push_back({(p.x0 + p.x1) / 2, p.x1 - p.x0});
+            }
+        if (ink[l] == 0) continue;
+        middle[l] /= ink[l];
+        std::sort(columns.begin(), columns.end());
+        double seen = 0;
+        for (const auto& [x, w] : columns) {
+            if (seen < t.splinterSpread * ink[l]) left[l] = x;
+            seen += w;
+            if (seen <= (1 - t.splinterSpread) * ink[l]) right[l] = x;
+        }
+    }
+    const auto over = [&](std::size_t l, std::size_t k) {
+        return 2 * (std::min(right[l], right[k]) - std::max(left[l], left[k])) >= right[l] - left[l];
+    };
+    std::vector<double> sorted(ink);
+    const auto at = std::min(n - 1, static_cast<std::size_t>(static_cast<double>(n) * t.fullLineQuantile));
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at), sorted.end());
+    const double light = t.splinterShare * sorted[at];
+    // The lightest go first, into lines that keep their own ink.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return ink[a] < ink[b]; });
+    std::vector<bool> gone(n, false);
+    for (const std::size_t l : order) {
+        if (ink[l] == 0 || ink[l] >= light) continue;
+        std::size_t nearest = n;
+        double best = t.splinterReach * spacing;
+        for (std::size_t k = 0; k < n; ++k)
+            if (k != l && !gone[k] && ink[k] > ink[l] && over(l, k) && std::abs(middle[k] - middle[l]) < best) {
+                best = std::abs(middle[k] - middle[l]);
+                nearest = k;
+            }
+        if (nearest == n) continue;
+        lines[nearest].insert(lines[nearest].end(), lines[l].begin(), lines[l].end());
+        middle[nearest] = (middle[nearest] * ink[nearest] + middle[l] * ink[l]) / (ink[nearest] + ink[l]);
+        ink[nearest] += ink[l];
+        left[nearest] = std::min(left[nearest], left[l]);
+        right[nearest] = std::max(right[nearest], right[l]);
+        lines[l].clear();
+        gone[l] = true;
+    }
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [](const auto& line) { return line.empty(); }), lines.end());
+}
+
+// The lines of one area, as its ink's pieces in page coordinates. An area
+// beside the main one (a gloss, often in a smaller hand) measures its own
+// line spacing where it is tall enough to show one near the page's; the
+// main one's is the page's.
+std::vector<std::vector<Piece>> linesOfArea(const Ink& page, const Area& a, double pageSpacing, std::int64_t pageInk,
+                                            const std::vector<std::vector<std::int32_t>>& runsOf, const Tuning& t) {
+    const Ink ink = areaInk(page, a, runsOf);
+    const std::int32_t width = a.x1 - a.x0, height = a.y1 - a.y0;
+    double spacing = pageSpacing;
+    if (height >= t.areaOwnSpacingLines * pageSpacing && 2 * a.ink < pageInk) {
+        const double own = lineSpacing(ink, width, height, pageSpacing, t);
+        if (own >= t.areaSpacingLow * pageSpacing && own <= t.areaSpacingHigh * pageSpacing) spacing = own;
+    }
+    const LineTracks tracks = trackLines(ink, width, height, spacing, t);
+    if (tracks.tracks.empty()) return {};
+    const LineMap map = separateLines(tracks, width, t);
+    auto pieces = linePieces(ink, lineOfComponents(ink, map, spacing, t), map);
+    mergeSplinters(pieces, spacing, t);
+    for (auto& line : pieces)
+        for (Piece& p : line) {
+            p.y += a.y0;
+            p.x0 += a.x0;
+            p.x1 += a.x0;
+        }
+    return pieces;
+}
+
+// Lines with far less ink than the page's full lines, and no wider than a
+// word or two, hold scraps, not writing: the edge of a facing page, what is
+// left of a frame, dust.
+void dropScraps(std::vector<std::vector<Piece>>& lines, double spacing, const Tuning& t) {
+    std::vector<std::int64_t> inkOf;
+    std::vector<std::int32_t> widthOf;
+    for (const auto& line : lines) {
+        std::int64_t n = 0;
+        std::int32_t left = std::numeric_limits<std::int32_t>::max(), right = 0;
+        for (const Piece& p : line)
+            if (!p.speck) {
+                n += p.x1 - p.x0;
+                left = std::min(left, p.x0);
+                right = std::max(right, p.x1);
+            }
+        inkOf.push_back(n);
+        widthOf.push_back(right - left);
+    }
+    if (inkOf.empty()) return;
+    std::vector<std::int64_t> sorted(inkOf);
+    const auto at = std::min(sorted.size() - 1, static_cast<std::size_t>(static_cast<double>(sorted.size()) * t.fullLineQuantile));
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at), sorted.end());
+    const double least = t.scrapShare * static_cast<double>(sorted[at]);
+    std::size_t kept = 0;
+    for (std::size_t l = 0; l < lines.size(); ++l)
+        if (static_cast<double>(inkOf[l]) >= least || widthOf[l] > t.scrapSpacings * spacing) {
+            if (kept != l) lines[kept] = std::move(lines[l]);
+            ++kept;
+        }
+    lines.resize(kept);
+}
+
 // Each line's ink, speck left out, projected along a slant onto the page's
 // columns padded on both sides so that any slant tried stays inside.
 struct Projector {
@@ -820,8 +1266,32 @@ Gaps findGaps(Projector& pr, double slant, double wordFloor) {
     return out;
 }
 
+// A line's x-height: the rows holding the middle half of its ink, as
+// ascenders and descenders hold little.
+double xHeight(const std::vector<Piece>& line) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> rows;  // a piece's row, its ink
+    double ink = 0;
+    for (const Piece& p : line)
+        if (!p.speck) {
+            rows.push_back({p.y, p.x1 - p.x0});
+            ink += p.x1 - p.x0;
+        }
+    if (rows.empty()) return 0;
+    std::sort(rows.begin(), rows.end());
+    double seen = 0;
+    std::int32_t low = rows.front().first, high = rows.back().first;
+    for (const auto& [y, w] : rows) {
+        if (seen < ink / 4) low = y;
+        seen += w;
+        if (seen <= ink * 3 / 4) high = y;
+    }
+    return static_cast<double>(high - low + 1);
+}
+
 // Labels each line with ink besides specks, and its words split at the gaps
-// wider than the line's threshold, which the page's bounds.
+// wider than the line's threshold: Otsu's on its own gaps, which the page's
+// bounds, and no less than a share of its x-height, so that a cursive hand
+// lifting the pen between letters is not cut at each lift.
 void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Projector& pr, double slant,
                         const Gaps& gaps, double wordFloor, const Tuning& t, Segmentation& out) {
     const auto width = static_cast<std::size_t>(out.lines.width());
@@ -837,7 +1307,7 @@ void labelLinesAndWords(const std::vector<std::vector<Piece>>& pieces, const Pro
         if (own.size() >= t.minLineGaps)
             threshold = std::clamp(std::exp(otsu(own)), t.lineGapLow * gaps.pageThreshold,
                                    t.lineGapHigh * gaps.pageThreshold);
-        threshold = std::max(threshold, wordFloor);
+        threshold = std::max({threshold, wordFloor, t.xHeightGap * xHeight(pieces[l])});
         // Word boundaries: the starts of the gaps kept, in slanted columns.
         std::vector<std::int32_t> cuts;
         for (const Gap& g : gaps.ofLine[l])
@@ -869,11 +1339,20 @@ Segmentation segmentPage(const BilevelPage& page, const Tuning& tuning) {
 
     const Ink ink = inkOf(page, tuning);
     if (ink.runs.empty()) return out;
-    const double spacing = lineSpacing(ink, page, tuning);
-    const LineTracks tracks = trackLines(ink, page, spacing, tuning);
-    if (tracks.tracks.empty()) return out;
-    const LineMap map = separateLines(tracks, page.width, tuning);
-    const auto pieces = linePieces(ink, lineOfComponents(ink, map, spacing, tuning), map);
+    const double spacing = lineSpacing(ink, page.width, page.height, tuning.fallbackSpacing * ink.usual, tuning);
+    std::vector<Area> areas = textAreas(ink, spacing, tuning);
+    // A page of one area is followed whole, as a page without areas.
+    if (areas.size() == 1) areas[0].x0 = areas[0].y0 = 0, areas[0].x1 = page.width, areas[0].y1 = page.height;
+    std::int64_t pageInk = 0;
+    for (const Area& a : areas) pageInk += a.ink;
+    std::vector<std::vector<std::int32_t>> runsOf(ink.components.size());
+    for (std::size_t i = 0; i < ink.runs.size(); ++i)
+        runsOf[static_cast<std::size_t>(ink.componentOf[i])].push_back(static_cast<std::int32_t>(i));
+    std::vector<std::vector<Piece>> pieces;
+    for (const Area& area : areas)
+        for (auto& line : linesOfArea(ink, area, spacing, pageInk, runsOf, tuning)) pieces.push_back(std::move(line));
+    dropScraps(pieces, spacing, tuning);
+    if (pieces.empty()) return out;
 
     Projector projector = makeProjector(pieces, page.width, tuning);
     const double slant = findSlant(projector, tuning);

@@ -47,6 +47,9 @@ struct Tuning {
     double ruleLength = 8;          // thin strokes this long (in writing heights) are rules or frames
     double rulePens = 3;            // a rule is no thicker than this many pens...
     double ruleHeightShare = 0.5;   // ...or this share of the writing's height
+    double ruleClearance = 0.5;     // a rule's cross-section has this much paper (in writing heights) either side
+    double ruleGapPens = 2;         // a rule's ink may break for this many pens...
+    double ruleCover = 0.8;         // ...but covers this share of its length
 
     // Line spacing
     double fallbackSpacing = 1.5;   // spacing (in writing heights) when the page shows no period
@@ -60,6 +63,18 @@ struct Tuning {
     double minPeriodScore = 0.2;     // a weaker best period gives way to the fallback
     double fractionScoreShare = 0.8;    // a third or half of the period wins if it scores this share...
     std::size_t fractionReachDivisor = 8;  // ...within that fraction over this either side
+
+    // Text areas
+    double areaMarkHeights = 0.5;   // pieces smaller than this (in writing heights) neither part areas nor join them
+    double areaRowGap = 1.0;        // white rows this tall (in line spacings) part the areas above and below
+    double areaColumnGap = 0.5;     // columns this wide (in line spacings), nearly white, part columns and glosses...
+    double areaGapShare = 0.05;     // ...where ink runs down no more than this share of the area's height...
+    double areaColumnLines = 2.0;   // ...when each side holds writing this many line spacings tall;
+    double areaWordGap = 1.5;       // else a gap must be this wide (in line spacings) to part them
+    double areaMinInk = 0.1;        // an area with less ink than this share of a full line holds no writing
+    double areaOwnSpacingLines = 1.5;  // a gloss this many page line spacings tall measures its own spacing...
+    double areaSpacingLow = 0.5;    // ...and keeps it within these shares of the page's
+    double areaSpacingHigh = 1.5;
 
     // Bands and tracks (in line spacings unless said otherwise)
     double bandSpacings = 2;        // band step...
@@ -79,6 +94,14 @@ struct Tuning {
     double valleyShare = 0.05;      // a separator runs mid-way along the widest stretch of rows within
                                     // this share of the profile's range above the valley's floor
 
+    // Lines kept
+    double fullLineQuantile = 0.75;  // a full line's ink: this quantile of the lines' (an area's or the page's)
+    double splinterShare = 0.25;     // a line with less than this share of a full line's ink...
+    double splinterReach = 0.5;      // ...and its middle this near (in line spacings) a heavier one joins it,
+    double splinterSpread = 0.1;     // when over or under it: its ink but this share at either end
+    double scrapShare = 0.1;         // a line with less than this share of a full line's ink...
+    double scrapSpacings = 1.5;      // ...no wider than this many line spacings holds scraps, left out
+
     // Components to lines
     double wholeShare = 0.85;       // a component with this share of its ink in one line goes whole to it
     double coreHalf = 0.2;          // half-height (in line spacings) of a line's core around its centre
@@ -87,7 +110,8 @@ struct Tuning {
     double minSlant = -0.6;         // slants tried, in columns per row...
     double maxSlant = 1.0;
     double slantStep = 0.05;
-    double minWordGap = 0.08;       // no gap narrower than this (in line spacings) parts words
+    double minWordGap = 0.08;       // no gap narrower than this (in line spacings) parts words...
+    double xHeightGap = 0.4;        // ...nor one narrower than this share of the line's x-height
     std::size_t minLineGaps = 3;    // a line with this many gaps finds its own threshold...
     double lineGapLow = 0.75;       // ...within these shares of the page's
     double lineGapHigh = 1.33;

@@ -101,6 +101,104 @@ TEST(Segmenter, LeavesBordersAndRuledLinesOutOfEveryLine) {
     EXPECT_GE(lines.rates.FM.value_or(0), 90.0);
 }
 
+// A page's edge drawn as scans show it: a thin line down the left margin,
+// frayed into pieces shorter than a rule, not quite straight, and joined to
+// the first letter of every other line. It goes into no line, and the
+// letters it touches stay in theirs.
+TEST(Segmenter, LeavesAFrayedEdgeTouchingTheWritingOutOfTheLines) {
+    const synth::SyntheticPage page = synth::makeHandwrittenPage(layoutFor(3));
+    const LabelMap& truth = page.gtLines;
+    const std::int32_t w = truth.width(), h = truth.height();
+    std::int32_t left = w;
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < left; ++x)
+            if (truth.at(x, y) != 0) left = x;
+    std::vector<std::uint8_t> ink(truth.pixelCount()), added(truth.pixelCount());
+    for (std::size_t i = 0; i < ink.size(); ++i) ink[i] = truth.data()[i] != 0;
+    const auto mark = [&](std::int32_t x, std::int32_t y, std::uint8_t what) {
+        const auto i = static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+        if (!ink[i]) ink[i] = 1, added[i] = what;
+    };
+    const std::int32_t edge = left - 40;
+    for (std::int32_t y = 20; y < h - 20; ++y)
+        if (y % 40 != 0)
+            for (std::int32_t dx = 0; dx < 3; ++dx) mark(edge + (y / 80) % 2 + dx, y, 1);
+    // Bridges to the first letters, each along the row where a line begins.
+    std::int32_t lastLine = 0;
+    for (std::int32_t y = 20; y < h - 20; ++y)
+        for (std::int32_t x = left; x < left + 40; ++x)
+            if (const std::int32_t l = truth.at(x, y); l > lastLine) {
+                lastLine = l;
+                if (l % 2 == 0)
+                    for (std::int32_t dy = 0; dy < 3; ++dy)
+                        for (std::int32_t bx = edge + 3; bx <= x; ++bx) mark(bx, y + dy, 2);
+                break;
+            }
+    const Segmentation s = segmentPage({w, h, ink.data(), static_cast<std::size_t>(w), BilevelPage::Packing::Bytes});
+    std::size_t drawn = 0, labelled = 0;
+    for (std::size_t i = 0; i < ink.size(); ++i) {
+        drawn += added[i] == 1;
+        labelled += added[i] == 1 && s.lines.data()[i] != 0;
+    }
+    // Where a bridge joins it, the edge may go with the letter.
+    EXPECT_LT(labelled, drawn / 20);
+    const auto lines = evaluateMaps(truth, s.lines, 90, {});
+    ASSERT_TRUE(lines.success);
+    EXPECT_GE(lines.rates.FM.value_or(0), 90.0);
+}
+
+// A generated page with a gloss beside it: five lines in a smaller hand,
+// set beside the main text's middle with a gap of under a line spacing, its
+// lines between the main text's. Each line, the gloss's too, is found
+// whole; none reaches into both columns.
+TEST(Segmenter, FollowsAGlossBesideTheMainTextOnItsOwn) {
+    const synth::SyntheticPage main = synth::makeHandwrittenPage(layoutFor(1));
+    synth::PageLayout glossLayout = layoutFor(7);
+    glossLayout.width = 500;
+    glossLayout.height = 480;
+    glossLayout.lines = 5;
+    glossLayout.wordsPerLine = 3;
+    const synth::SyntheticPage gloss = synth::makeHandwrittenPage(glossLayout);
+    const auto inkBox = [](const LabelMap& m) {
+        synth::Box b{m.width(), m.height(), 0, 0};
+        for (std::int32_t y = 0; y < m.height(); ++y)
+            for (std::int32_t x = 0; x < m.width(); ++x)
+                if (m.at(x, y) != 0) b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x + 1), std::max(b.bottom, y + 1)};
+        return b;
+    };
+    const synth::Box mainBox = inkBox(main.gtLines), glossBox = inkBox(gloss.gtLines);
+    const std::int32_t spacing = (mainBox.bottom - mainBox.top) / 15;
+    const std::int32_t gapLeft = mainBox.right + spacing * 3 / 4;
+    const std::int32_t w = gapLeft + (glossBox.right - glossBox.left) + 40, h = main.gtLines.height();
+    const std::int32_t dy = (mainBox.top + mainBox.bottom) / 2 - (glossBox.top + glossBox.bottom) / 2 + spacing / 2;
+    LabelMap truth(w, h);
+    std::fill_n(truth.data(), truth.pixelCount(), 0);
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < main.gtLines.width(); ++x) truth.data()[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)] = main.gtLines.at(x, y);
+    constexpr std::int32_t kGloss = 100;  // the gloss's lines are 101 and on
+    for (std::int32_t y = glossBox.top; y < glossBox.bottom; ++y)
+        for (std::int32_t x = glossBox.left; x < glossBox.right; ++x)
+            if (const std::int32_t l = gloss.gtLines.at(x, y); l != 0)
+                truth.data()[static_cast<std::size_t>(y + dy) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x - glossBox.left + gapLeft)] = kGloss + l;
+    std::vector<std::uint8_t> ink(truth.pixelCount());
+    for (std::size_t i = 0; i < ink.size(); ++i) ink[i] = truth.data()[i] != 0;
+    const Segmentation s = segmentPage({w, h, ink.data(), static_cast<std::size_t>(w), BilevelPage::Packing::Bytes});
+
+    std::map<std::int32_t, std::pair<bool, bool>> reaches;  // result line: into the main text, into the gloss
+    for (std::size_t i = 0; i < ink.size(); ++i)
+        if (const std::int32_t l = s.lines.data()[i]; l != 0) {
+            auto& [inMain, inGloss] = reaches[l];
+            (truth.data()[i] > kGloss ? inGloss : inMain) = true;
+        }
+    for (const auto& [l, sides] : reaches) EXPECT_FALSE(sides.first && sides.second) << "line " << l << " in both columns";
+    const auto lines = evaluateMaps(truth, s.lines, 90, {});
+    ASSERT_TRUE(lines.success);
+    std::int32_t glossFound = 0, mainFound = 0;
+    for (const MatchedPair& m : lines.detail.one2one) (m.gtLabel > kGloss ? glossFound : mainFound) += 1;
+    EXPECT_EQ(glossFound, 5);
+    EXPECT_GE(mainFound, 14);
+}
+
 TEST(Segmenter, BlankAndBitPackedPages) {
     // Blank: nothing labelled. Bit-packed ink reads as the same page as bytes.
     std::vector<std::uint8_t> bytes(64 * 40, 0), bits(8 * 40, 0);
@@ -222,7 +320,8 @@ TEST(SegmentProgram, EachPageKeepsOneResultAcrossFormats) {
 }
 
 // A real grey scan end to end, its ALTO lines as ground truth: the method
-// binarises as the evaluator counts ink. Measured 97.73 (43 of 44 lines).
+// binarises as the evaluator counts ink. Measured 98.85 (43 of 44 lines,
+// 43 found; the page number is left out as a scrap).
 TEST(SegmentProgram, RealScanKeepsItsLineScore) {
     const fs::path real = CORVANEL_REALPAGES;
     const std::string page = "mss18_jean-jacques_27_223a7_default";
