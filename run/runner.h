@@ -128,8 +128,9 @@ LevelRun runPages(const Workspace& workspace, const RunSettings& settings, const
 
 // Scores every participant at both levels against the workspace's ground
 // truth, best first (ties by name). A page with ground truth whose result
-// is missing or broken counts as one where nothing was found. `onPage` sees every page outcome,
-// `onLevel` every level run as it ends. Stops at a fatal page.
+// is missing or broken counts as one where nothing was found. `onPage` sees
+// every page outcome, `onLevel` every level run as it ends. Stops at a
+// fatal page.
 RankingResult rankParticipants(
     const Workspace& workspace, const std::vector<Participant>& participants, RunSettings settings, unsigned jobs,
     const RunHooks& hooks, const std::function<void(const Participant&, Level, const PageOutcome&)>& onPage,

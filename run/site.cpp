@@ -162,6 +162,14 @@ std::string participantBody(const SiteContent& c, const Standing& s, const fs::p
     return body + html(t);
 }
 
+// A participant's page: "p", its place from 1 (which keeps names apart),
+// "-", and its name with every character but letters, digits, '-' and '_' made '_'.
+std::string participantPage(const std::string& name, std::size_t k) {
+    std::string out = "p" + std::to_string(k + 1) + "-";
+    for (const unsigned char c : name) out += std::isalnum(c) || c == '-' || c == '_' ? static_cast<char>(c) : '_';
+    return out + ".html";
+}
+
 }  // namespace
 
 std::optional<fs::path> insideSite(const fs::path& folder, const fs::path& site) {
@@ -169,12 +177,6 @@ std::optional<fs::path> insideSite(const fs::path& folder, const fs::path& site)
     const fs::path inside = fs::weakly_canonical(folder, ec).lexically_relative(fs::weakly_canonical(site, ec));
     if (inside.empty() || *inside.begin() == "..") return std::nullopt;
     return inside;
-}
-
-std::string participantPage(const std::string& name, std::size_t k) {
-    std::string out = "p" + std::to_string(k + 1) + "-";
-    for (const unsigned char c : name) out += std::isalnum(c) || c == '-' || c == '_' ? static_cast<char>(c) : '_';
-    return out + ".html";
 }
 
 std::optional<Failure> writeSite(const fs::path& folder, const SiteContent& c) {

@@ -18,12 +18,12 @@ namespace corvanel {
 
 struct SiteContent {
     BoardFacts facts{};
-    std::vector<std::string> pages{};     // the workspace's, in list order
-    std::vector<Standing> standings{};    // a ranking's, best first; or one participant with its one level
-    std::optional<Level> onlyLevel{};     // set for one participant's evaluation at one level
-    std::optional<std::string> plot{};    // the sweep's plot, a file name inside the site
-    std::optional<std::filesystem::path> errorImages{};  // the error images' folder, inside the site
-    bool rankedErrorImages = false;     // a folder a participant in it
+    std::vector<std::string> pages{};                    // the workspace's, in list order
+    std::vector<Standing> standings{};                   // a ranking's, best first; or one participant's
+    std::optional<Level> onlyLevel{};                    // one participant's evaluation at this level
+    std::optional<std::string> plot{};                   // the sweep's plot, a file name inside the site
+    std::optional<std::filesystem::path> errorImages{};  // their folder, relative to the site
+    bool rankedErrorImages = false;                      // a folder a participant in it
 };
 
 // Writes the site into `folder` (made if missing), each file whole or not
@@ -32,10 +32,5 @@ std::optional<Failure> writeSite(const std::filesystem::path& folder, const Site
 
 // `folder` as a path relative to `site`, when it lies inside it.
 std::optional<std::filesystem::path> insideSite(const std::filesystem::path& folder, const std::filesystem::path& site);
-
-// A participant's page in the site: "p-" and its name with every character
-// but letters, digits, '-' and '_' made '_', after its place `k` (from 0),
-// which keeps names apart.
-std::string participantPage(const std::string& name, std::size_t k);
 
 }  // namespace corvanel
