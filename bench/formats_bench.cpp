@@ -29,7 +29,7 @@ struct Bench {
 };
 
 const Bench& bench() {
-    static const Bench b = [] {
+    static const Bench made = [] {
         Bench b;
         const fs::path root = fs::temp_directory_path() / ("corvanel-formats-bench-" + std::to_string(::getpid()));
         synth::PageLayout layout;  // 2500 x 3500, 30 lines
@@ -63,7 +63,7 @@ const Bench& bench() {
         b.jpegPage = stem.string() + ".jpg";
         return b;
     }();
-    return b;
+    return made;
 }
 
 void evaluate(benchmark::State& state, const Workspace& ws, const std::string& page, PolygonPixels pixels) {
