@@ -170,20 +170,67 @@ void OverlapCounter::add(const std::int32_t* gt, const std::int32_t* rs, std::si
     runsOf(i, n);
 }
 
-// Runs are cut at row ends, so each lies on one row.
+// Runs are cut at row ends, so each lies on one row. As add() does, a block
+// of sixteen labels that holds one pair beside background counts at once,
+// its box widened once from the block's first to its last labelled place.
 void OverlapCounter::addWithBoxes(const std::int32_t* gt, const std::int32_t* rs, std::size_t n) {
+    std::uint64_t lastKey = 0;
+    BoxedCount* last = nullptr;
+    const auto pairOf = [&](std::int32_t g, std::int32_t r) -> BoxedCount& {
+        const std::uint64_t key = pairKey(g, r);
+        // The only insertion is of a new key, which replaces the remembered one.
+        if (key != lastKey || last == nullptr) {
+            last = &boxed_[key];
+            lastKey = key;
+        }
+        return *last;
+    };
     for (std::size_t i = 0; i < n;) {
         const std::size_t x = (fed_ + i) % rowLength_;
         const auto y = static_cast<std::int32_t>((fed_ + i) / rowLength_);
         const std::size_t rowEnd = std::min(n, i + (rowLength_ - x));
         const std::size_t rowStart = i;
-        forEachRun(gt, rs, i, rowEnd, negative_,
-                   [&](std::int32_t g, std::int32_t r, std::size_t start, std::size_t end) {
-                       BoxedCount& pair = boxed_[pairKey(g, r)];
-                       pair.pixels += static_cast<std::int64_t>(end - start);
-                       pair.box.add(static_cast<std::int32_t>(x + (start - rowStart)),
-                                    static_cast<std::int32_t>(x + (end - 1 - rowStart)), y);
-                   });
+        const auto column = [&](std::size_t at) { return static_cast<std::int32_t>(x + (at - rowStart)); };
+        const auto runs = [&](std::size_t from, std::size_t to) {
+            forEachRun(gt, rs, from, to, negative_, [&](std::int32_t g, std::int32_t r, std::size_t start, std::size_t end) {
+                BoxedCount& pair = pairOf(g, r);
+                pair.pixels += static_cast<std::int64_t>(end - start);
+                pair.box.add(column(start), column(end - 1), y);
+            });
+        };
+        std::size_t j = i;
+#if defined(__SSE2__)
+        const auto at = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        const __m128i zero = _mm_setzero_si128();
+        for (; j + 16 <= rowEnd; j += 16) {
+            const __m128i g0 = at(gt + j), g1 = at(gt + j + 4), g2 = at(gt + j + 8), g3 = at(gt + j + 12);
+            const __m128i r0 = at(rs + j), r1 = at(rs + j + 4), r2 = at(rs + j + 8), r3 = at(rs + j + 12);
+            const __m128i o0 = _mm_or_si128(g0, r0), o1 = _mm_or_si128(g1, r1);
+            const __m128i o2 = _mm_or_si128(g2, r2), o3 = _mm_or_si128(g3, r3);
+            const __m128i z0 = _mm_cmpeq_epi32(o0, zero), z1 = _mm_cmpeq_epi32(o1, zero);
+            const __m128i z2 = _mm_cmpeq_epi32(o2, zero), z3 = _mm_cmpeq_epi32(o3, zero);
+            const std::uint32_t background = mask16(z0, z1, z2, z3);
+            if (background == 0xFFFF) continue;
+            const std::uint32_t labelled = ~background & 0xFFFFu;
+            const std::size_t first = j + static_cast<std::size_t>(std::countr_zero(labelled));
+            const std::size_t lastPlace = j + static_cast<std::size_t>(31 - std::countl_zero(labelled));
+            const std::int32_t g = gt[first], r = rs[first];
+            const __m128i gv = _mm_set1_epi32(g), rv = _mm_set1_epi32(r);
+            const auto sameOrBackground = [&](__m128i ga, __m128i ra, __m128i za) {
+                return _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi32(ga, gv), _mm_cmpeq_epi32(ra, rv)), za);
+            };
+            if (mask16(sameOrBackground(g0, r0, z0), sameOrBackground(g1, r1, z1), sameOrBackground(g2, r2, z2),
+                       sameOrBackground(g3, r3, z3)) != 0xFFFF) {
+                runs(j, j + 16);
+                continue;
+            }
+            if ((g | r) < 0) negative_ = true;
+            BoxedCount& pair = pairOf(g, r);
+            pair.pixels += 16 - bits16(background);
+            pair.box.add(column(first), column(lastPlace), y);
+        }
+#endif
+        runs(j, rowEnd);
         i = rowEnd;
     }
     fed_ += n;

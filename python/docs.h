@@ -57,9 +57,8 @@ ink
     count, on both sides (corvanel-eval's --ink-only).
 boxes
     False leaves out the regions' bounding boxes (Regions.boxes raises,
-    to_dict() gives None): the pixels are then counted as fast as the
-    engine counts them for corvanel-eval without --json, about half the
-    time. Every other field is there either way.
+    to_dict() gives None); they cost next to no time, so this only saves
+    their memory. Every other field is there either way.
 
 Returns a corvanel.PageResult: the seven counts, DR, RA and FM (None when
 undefined), what matched what and the per-region diagnosis. The engine runs
