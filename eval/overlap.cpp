@@ -68,6 +68,38 @@ inline std::uint32_t mask16(__m128i a, __m128i b, __m128i c, __m128i d) {
     return static_cast<std::uint32_t>(
         _mm_movemask_epi8(_mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d))));
 }
+
+// What a block of sixteen labels of both maps holds: a bit for each label
+// that is background in both, and whether every other label is of the pair
+// of the first (`first`, its place in the block).
+struct Block {
+    std::uint32_t background = 0xFFFF;
+    int first = 0;
+    bool onePair = false;
+};
+
+inline Block blockAt(const std::int32_t* gt, const std::int32_t* rs) {
+    const auto at = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i g0 = at(gt), g1 = at(gt + 4), g2 = at(gt + 8), g3 = at(gt + 12);
+    const __m128i r0 = at(rs), r1 = at(rs + 4), r2 = at(rs + 8), r3 = at(rs + 12);
+    const __m128i o0 = _mm_or_si128(g0, r0), o1 = _mm_or_si128(g1, r1);
+    const __m128i o2 = _mm_or_si128(g2, r2), o3 = _mm_or_si128(g3, r3);
+    Block block;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(_mm_or_si128(o0, o1), _mm_or_si128(o2, o3)), zero)) == 0xFFFF)
+        return block;
+    const __m128i z0 = _mm_cmpeq_epi32(o0, zero), z1 = _mm_cmpeq_epi32(o1, zero);
+    const __m128i z2 = _mm_cmpeq_epi32(o2, zero), z3 = _mm_cmpeq_epi32(o3, zero);
+    block.background = mask16(z0, z1, z2, z3);
+    block.first = std::countr_zero(~block.background);
+    const __m128i g = _mm_set1_epi32(gt[block.first]), r = _mm_set1_epi32(rs[block.first]);
+    const auto sameOrBackground = [&](__m128i gv, __m128i rv, __m128i zv) {
+        return _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi32(gv, g), _mm_cmpeq_epi32(rv, r)), zv);
+    };
+    block.onePair = mask16(sameOrBackground(g0, r0, z0), sameOrBackground(g1, r1, z1), sameOrBackground(g2, r2, z2),
+                           sameOrBackground(g3, r3, z3)) == 0xFFFF;
+    return block;
+}
 #endif
 
 // Calls fn(g, r, start, end) for each run [start, end) of equal (gt, rs)
@@ -142,27 +174,12 @@ void OverlapCounter::add(const std::int32_t* gt, const std::int32_t* rs, std::si
     };
     std::size_t i = 0;
 #if defined(__SSE2__)
-    const auto at = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
-        const __m128i g0 = at(gt + i), g1 = at(gt + i + 4), g2 = at(gt + i + 8), g3 = at(gt + i + 12);
-        const __m128i r0 = at(rs + i), r1 = at(rs + i + 4), r2 = at(rs + i + 8), r3 = at(rs + i + 12);
-        const __m128i o0 = _mm_or_si128(g0, r0), o1 = _mm_or_si128(g1, r1);
-        const __m128i o2 = _mm_or_si128(g2, r2), o3 = _mm_or_si128(g3, r3);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_or_si128(_mm_or_si128(o0, o1), _mm_or_si128(o2, o3)), zero)) ==
-            0xFFFF)
-            continue;
-        const __m128i z0 = _mm_cmpeq_epi32(o0, zero), z1 = _mm_cmpeq_epi32(o1, zero);
-        const __m128i z2 = _mm_cmpeq_epi32(o2, zero), z3 = _mm_cmpeq_epi32(o3, zero);
-        const std::uint32_t background = mask16(z0, z1, z2, z3);
-        const std::size_t k = i + static_cast<std::size_t>(std::countr_zero(~background));
-        const __m128i g = _mm_set1_epi32(gt[k]), r = _mm_set1_epi32(rs[k]);
-        const auto sameOrBackground = [&](__m128i gv, __m128i rv, __m128i zv) {
-            return _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi32(gv, g), _mm_cmpeq_epi32(rv, r)), zv);
-        };
-        if (mask16(sameOrBackground(g0, r0, z0), sameOrBackground(g1, r1, z1), sameOrBackground(g2, r2, z2),
-                   sameOrBackground(g3, r3, z3)) == 0xFFFF)
-            count(pairKey(gt[k], rs[k]), 16 - bits16(background));
+        const Block block = blockAt(gt + i, rs + i);
+        if (block.background == 0xFFFF) continue;
+        const std::size_t k = i + static_cast<std::size_t>(block.first);
+        if (block.onePair)
+            count(pairKey(gt[k], rs[k]), 16 - bits16(block.background));
         else
             runsOf(i, i + 16);
     }
@@ -200,33 +217,19 @@ void OverlapCounter::addWithBoxes(const std::int32_t* gt, const std::int32_t* rs
         };
         std::size_t j = i;
 #if defined(__SSE2__)
-        const auto at = [](const std::int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-        const __m128i zero = _mm_setzero_si128();
         for (; j + 16 <= rowEnd; j += 16) {
-            const __m128i g0 = at(gt + j), g1 = at(gt + j + 4), g2 = at(gt + j + 8), g3 = at(gt + j + 12);
-            const __m128i r0 = at(rs + j), r1 = at(rs + j + 4), r2 = at(rs + j + 8), r3 = at(rs + j + 12);
-            const __m128i o0 = _mm_or_si128(g0, r0), o1 = _mm_or_si128(g1, r1);
-            const __m128i o2 = _mm_or_si128(g2, r2), o3 = _mm_or_si128(g3, r3);
-            const __m128i z0 = _mm_cmpeq_epi32(o0, zero), z1 = _mm_cmpeq_epi32(o1, zero);
-            const __m128i z2 = _mm_cmpeq_epi32(o2, zero), z3 = _mm_cmpeq_epi32(o3, zero);
-            const std::uint32_t background = mask16(z0, z1, z2, z3);
-            if (background == 0xFFFF) continue;
-            const std::uint32_t labelled = ~background & 0xFFFFu;
-            const std::size_t first = j + static_cast<std::size_t>(std::countr_zero(labelled));
-            const std::size_t lastPlace = j + static_cast<std::size_t>(31 - std::countl_zero(labelled));
-            const std::int32_t g = gt[first], r = rs[first];
-            const __m128i gv = _mm_set1_epi32(g), rv = _mm_set1_epi32(r);
-            const auto sameOrBackground = [&](__m128i ga, __m128i ra, __m128i za) {
-                return _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi32(ga, gv), _mm_cmpeq_epi32(ra, rv)), za);
-            };
-            if (mask16(sameOrBackground(g0, r0, z0), sameOrBackground(g1, r1, z1), sameOrBackground(g2, r2, z2),
-                       sameOrBackground(g3, r3, z3)) != 0xFFFF) {
+            const Block block = blockAt(gt + j, rs + j);
+            if (block.background == 0xFFFF) continue;
+            if (!block.onePair) {
                 runs(j, j + 16);
                 continue;
             }
+            const std::size_t first = j + static_cast<std::size_t>(block.first);
+            const std::size_t lastPlace = j + static_cast<std::size_t>(31 - std::countl_zero(~block.background & 0xFFFFu));
+            const std::int32_t g = gt[first], r = rs[first];
             if ((g | r) < 0) negative_ = true;
             BoxedCount& pair = pairOf(g, r);
-            pair.pixels += 16 - bits16(background);
+            pair.pixels += 16 - bits16(block.background);
             pair.box.add(column(first), column(lastPlace), y);
         }
 #endif
