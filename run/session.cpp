@@ -210,9 +210,10 @@ void writeSiteOf(const Job& job, SiteContent content, const std::vector<SweepPoi
     }
 }
 
-BoardFacts boardFacts(const Job& job, std::int64_t draws) {
+// `pages`: how many pages the boards are over, from the list the run used.
+BoardFacts boardFacts(const Job& job, std::size_t pages, std::int64_t draws) {
     const RunSettings& s = job.settings;
-    return {job.workspace.groundTruthFolder(), job.workspace.pages().size(), s.threshold, s.weights, today(),
+    return {job.workspace.groundTruthFolder(), pages, s.threshold, s.weights, today(),
             CORVANEL_VERSION, draws, kBootstrapSeed};
 }
 
@@ -228,7 +229,8 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
     if (job.outputs.json) json.emplace(*job.outputs.json, ws.root(), s.level, s.threshold, s.weights);
     std::vector<Row> csvRows;
 
-    const LevelRun run = runPages(ws, s, ws.pages(), job.jobs, hooksFor(job, services, console), [&](const PageOutcome& page) {
+    const std::vector<std::string> pages = ws.pages();
+    const LevelRun run = runPages(ws, s, pages, job.jobs, hooksFor(job, services, console), [&](const PageOutcome& page) {
         const std::vector<std::string> lines = pageLines(ws, page);
         sayLines(console, lines);
         report.addPage(page);
@@ -256,12 +258,13 @@ RunStatus runEvaluation(const Job& job, const Services& services, const Console&
     if (job.outputs.csv)
         status.write(console, "CSV file", *job.outputs.csv,
                      sweep.empty() ? csvTable(kPageColumns, csvRows) : csvTable(kSweepColumns, sweepRows(sweep, true)));
-    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep, boardFacts(job, 0));
+    const BoardFacts facts = boardFacts(job, pages.size(), 0);
+    if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep, facts);
     if (job.outputs.html) {
         Standing one;
         one.participant = ws.resultsParticipant();
         (s.level == Level::Lines ? one.lines : one.words) = run;
-        SiteContent site{.facts = boardFacts(job, 0), .pages = ws.pages(), .standings = {std::move(one)}, .onlyLevel = s.level};
+        SiteContent site{.facts = facts, .pages = pages, .standings = {std::move(one)}, .onlyLevel = s.level};
         writeSiteOf(job, std::move(site), sweep, services, console, status);
     }
     if (job.strict && skippedAny(run)) status.fail();
@@ -328,7 +331,8 @@ RunStatus runRanking(const Job& job, const std::vector<Participant>& participant
     if (ranking.fatal) return RunStatus::OutOfMemory;
     bootstrapStandings(ranking.standings, s.weights, job.bootstrapDraws);
     const bool drawn = !ranking.standings.empty() && ranking.standings[0].overallSure.has_value();
-    const BoardFacts facts = boardFacts(job, drawn ? job.bootstrapDraws : 0);
+    const std::vector<std::string> pages = ws.pages();
+    const BoardFacts facts = boardFacts(job, pages.size(), drawn ? job.bootstrapDraws : 0);
 
     console.out(boardsText(ranking.standings, facts, false));
     if (!sweep.empty()) console.out("\n" + textTable(kSweepColumns, sweepRows(sweep, false)));
@@ -346,7 +350,7 @@ RunStatus runRanking(const Job& job, const std::vector<Participant>& participant
         status.write(console, "Markdown file", *job.outputs.markdown, boardsText(ranking.standings, facts, true));
     if (job.outputs.plot) status.plot(console, services, *job.outputs.plot, sweep, facts);
     if (job.outputs.html) {
-        SiteContent site{.facts = facts, .pages = ws.pages(), .standings = std::move(ranking.standings),
+        SiteContent site{.facts = facts, .pages = pages, .standings = std::move(ranking.standings),
                          .rankedErrorImages = true};
         writeSiteOf(job, std::move(site), sweep, services, console, status);
     }
